@@ -1,0 +1,172 @@
+/*
+ * MaltorUSBdrv_sim: control of the virtual device built into MaltorUSBdrv_sim.
+ *
+ * MaltorUSBdrv_sim exports every function of MaltorUSBdrv.h and, in addition,
+ * the functions below. Applications load it instead of MaltorUSBdrv to test
+ * themselves without hardware: they plug virtual devices, give them content,
+ * inject faults, read the wire trace and drive the virtual clock.
+ *
+ * Virtual clock: every clock the library reads and every wait it makes run on
+ * a virtual millisecond clock. In automatic mode (the default) a wait that
+ * nothing can end jumps the clock to its deadline at once, sleeps advance it,
+ * and each reading of the clock advances it by 1 ms so that busy loops move
+ * on; a library wait of 5,000 ms therefore costs no real time. In manual mode
+ * waits block until MaltorSim_ClockAdvance moves the clock past their deadline
+ * (or their transfer completes), for tests that act in the middle of a wait.
+ *
+ * All functions are safe to call from any thread.
+ */
+#ifndef MALTOR_USBDRV_SIM_H
+#define MALTOR_USBDRV_SIM_H
+
+#include "MaltorUSBdrv.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Devices ----------------------------------------------------------- */
+
+/** Link speeds as the device reports them. */
+#define MALTOR_SIM_FULL_SPEED 1
+#define MALTOR_SIM_HIGH_SPEED 3
+
+/** Kind 0 plugs a foreign USB device that discovery must skip. */
+#define MALTOR_SIM_FOREIGN 0
+
+/**
+ * Plugs a new virtual device of kind 1, 2, 3 or 5 (or MALTOR_SIM_FOREIGN) at
+ * the given speed. `position` is its place in the bus enumeration order
+ * (0 first; -1 or a value past the end appends). Returns a device id > 0, or
+ * -1 when the kind or speed is unknown or the bus is full (16 devices).
+ */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_Plug(uint8_t kind, uint8_t speed, int32_t position);
+
+/** Unplugs a device: its pending transfers fail and its handles go stale.
+ *  Its content is kept for MaltorSim_Replug. Returns 0, or -1 for an unknown id. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_Unplug(int32_t device);
+
+/** Plugs an unplugged device back in, with the same path and content, at the
+ *  end of the enumeration order. Returns 0, or -1. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_Replug(int32_t device);
+
+/** Unplugs and forgets every device, clears faults, trace and debug texts,
+ *  and sets the virtual clock back to automatic mode. */
+MALTOR_API void MALTOR_CALL MaltorSim_Reset(void);
+
+/** Device options for MaltorSim_SetOption. */
+#define MALTOR_SIM_OPT_ENDPOINT_COUNT 1 /* endpoints of alternate setting 0 (default 4) */
+#define MALTOR_SIM_OPT_HAS_INTERFACE 2  /* 0: the device exposes no interface path */
+#define MALTOR_SIM_OPT_OPEN_FAILS 3     /* 1: opening the device path fails */
+#define MALTOR_SIM_OPT_SPEED 4          /* MALTOR_SIM_FULL_SPEED or MALTOR_SIM_HIGH_SPEED */
+
+/** Sets a device option. Returns 0, or -1 for an unknown device or option. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t device, uint32_t option, uint32_t value);
+
+/* ---- Faults ------------------------------------------------------------ */
+
+/** Faults for MaltorSim_InjectFault. Each applies to the nth matching frame
+ *  (1 the next one) and then clears itself. */
+#define MALTOR_SIM_FAULT_NO_REPLY 1       /* the frame gets no reply */
+#define MALTOR_SIM_FAULT_SHORT_REPLY 2    /* the reply is cut to `param` bytes (at least 1) */
+#define MALTOR_SIM_FAULT_WRONG_SEQUENCE 3 /* reply byte 0 is off by one */
+#define MALTOR_SIM_FAULT_WRONG_ECHO 4     /* reply byte 3 is off by one */
+#define MALTOR_SIM_FAULT_STATUS 5         /* the reply's status byte is `param` */
+#define MALTOR_SIM_FAULT_WRITE_FAILS 6    /* the write of the frame fails */
+#define MALTOR_SIM_FAULT_STREAM_STALL 7   /* the stream IN pipe stops after `param` bytes */
+#define MALTOR_SIM_FAULT_UNPLUG_ON_READ 8 /* the device vanishes while the reply is awaited */
+
+/** Any frame matches. */
+#define MALTOR_SIM_ANY_COMMAND (-1)
+
+/**
+ * Arms a fault on a device for the nth frame (n >= 1) written on the command
+ * OUT pipe whose command code is `command` (MALTOR_SIM_ANY_COMMAND for any;
+ * the code is byte 3 of a standard frame). MALTOR_SIM_FAULT_STREAM_STALL
+ * ignores `command` and `nth`. Returns 0, or -1 for an unknown device or fault.
+ */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_InjectFault(int32_t device, uint32_t fault,
+                                                     int32_t command, uint32_t nth,
+                                                     uint32_t param);
+
+/** Clears every armed fault of a device. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_ClearFaults(int32_t device);
+
+/* ---- Content ----------------------------------------------------------- */
+
+/** Content items for MaltorSim_SetContent and MaltorSim_GetContent. */
+#define MALTOR_SIM_SERIAL_NUMBER 1  /* 128 bytes */
+#define MALTOR_SIM_HW_SETTINGS 2    /* 128 bytes */
+#define MALTOR_SIM_CLOCK 3          /* u32, the device's clock value */
+#define MALTOR_SIM_FIRMWARE_TEXT 4  /* up to 13 characters */
+#define MALTOR_SIM_CONFIGURATION 5  /* up to 65,536 bytes */
+#define MALTOR_SIM_STREAM_DATA 6    /* read only: the last bytes written on the stream OUT pipe */
+
+/** Sets a content item. Returns 0, or -1 for an unknown device, item or size. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t device, uint32_t item,
+                                                    const void* data, uint32_t length);
+
+/** Copies a content item into `out` (at most `capacity` bytes). Returns the
+ *  item's full length, or -1 for an unknown device or item. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_GetContent(int32_t device, uint32_t item, void* out,
+                                                    uint32_t capacity);
+
+/* ---- Wire trace -------------------------------------------------------- */
+
+#define MALTOR_SIM_OUT 0 /* host to device */
+#define MALTOR_SIM_IN 1  /* device to host */
+
+typedef struct MaltorSimTraceEntry {
+  int32_t device;     /* device id */
+  uint8_t pipe;       /* endpoint address: 0x02, 0x82, 0x03 or 0x83 */
+  uint8_t direction;  /* MALTOR_SIM_OUT or MALTOR_SIM_IN */
+  uint32_t length;    /* bytes moved */
+  uint32_t stored;    /* bytes kept in the trace (stream pipes keep the first 64) */
+} MaltorSimTraceEntry;
+
+/** Number of transfers in the trace (the trace keeps the latest 4,096). */
+MALTOR_API uint32_t MALTOR_CALL MaltorSim_TraceCount(void);
+
+/** Copies transfer `index` (0 oldest) and up to `capacity` of its stored bytes.
+ *  Returns the stored byte count, or -1 when there is no such entry. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_TraceGet(uint32_t index, MaltorSimTraceEntry* entry,
+                                                  uint8_t* data, uint32_t capacity);
+
+/** Empties the trace. */
+MALTOR_API void MALTOR_CALL MaltorSim_TraceClear(void);
+
+/* ---- Debug output ------------------------------------------------------ */
+
+/** Number of debug texts the library sent since the last clear (the latest 1,024 are kept). */
+MALTOR_API uint32_t MALTOR_CALL MaltorSim_DebugCount(void);
+
+/** Copies debug text `index` (0 oldest) as a NUL-terminated string. Returns its
+ *  length, or -1 when there is no such text. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_DebugGet(uint32_t index, char* out, uint32_t capacity);
+
+/** Forgets every debug text. */
+MALTOR_API void MALTOR_CALL MaltorSim_DebugClear(void);
+
+/* ---- Virtual clock ----------------------------------------------------- */
+
+#define MALTOR_SIM_CLOCK_AUTO 0
+#define MALTOR_SIM_CLOCK_MANUAL 1
+
+/** Chooses automatic or manual mode (see the top of this header). */
+MALTOR_API void MALTOR_CALL MaltorSim_ClockMode(uint32_t mode);
+
+/** Advances the virtual clock, waking every wait whose deadline it passes. */
+MALTOR_API void MALTOR_CALL MaltorSim_ClockAdvance(uint32_t milliseconds);
+
+/** Milliseconds the virtual clock has run since the last reset. */
+MALTOR_API uint64_t MALTOR_CALL MaltorSim_ClockNow(void);
+
+/** Sets the wall-clock second at which the virtual clock's 0 lies, and the
+ *  value the millisecond tick counter shows there (to test its wrap). */
+MALTOR_API void MALTOR_CALL MaltorSim_ClockSetOrigin(int64_t unix_seconds, uint32_t tick);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MALTOR_USBDRV_SIM_H */

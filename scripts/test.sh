@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: the normal build, then the
+# AddressSanitizer + UndefinedBehaviorSanitizer build. ctest's summary is the
+# last thing printed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh
+
+jobs=$(nproc)
+build() {  # build DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+build build
+build build-asan -DMALTOR_SANITIZE=ON -DMALTOR_BUILD_BENCH=OFF
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+ctest --test-dir build-asan -j "$jobs" --output-on-failure >build-asan/ctest.log 2>&1 || status=$?
+tail -n 3 build-asan/ctest.log | sed 's/^/[asan] /'
+[ $status -eq 0 ] || { cat build-asan/ctest.log; exit $status; }
+ctest --test-dir build -j "$jobs" --output-on-failure

@@ -1,0 +1,61 @@
+#include "link/connection.h"
+
+#include <cstring>
+
+#include "link/device_table.h"
+#include "link/result.h"
+
+namespace maltor::link {
+
+std::mutex g_library_lock;
+std::atomic<void*> g_receive_callback{nullptr};
+std::atomic<void*> g_caller_critical_section{nullptr};
+
+void library_attach() { ResetDeviceTable(); }
+
+// The lock is a static object and outlives every call; nothing to release.
+void library_detach() {}
+
+std::uint8_t device_is_ready() {
+  DeviceSlot& slot = slot0();
+  if (slot.usb == kInvalidHandle) DiscoverDevices();
+  if (slot.usb != kInvalidHandle) {
+    std::uint8_t speed = 0;
+    const bool speed_known = platform::query_device_speed(slot.usb, &speed);
+    g_high_speed = speed == 3 ? 1 : 0;
+    std::uint8_t endpoints = 0;
+    if (speed_known && platform::query_endpoint_count(slot.usb, 0, &endpoints) && endpoints > 0) {
+      return endpoints;
+    }
+  }
+  ResetDeviceTable();
+  return 0;
+}
+
+std::uint8_t get_connected(MaltorConnection* record) {
+  if (device_is_ready() == 0) return kNoDevice;
+  if (record == nullptr) return kBadArgument;
+  const DeviceSlot& slot = slot0();
+  record->device_kind = slot.kind;
+  record->file_handle = slot.file;
+  record->reserved_word = slot.reserved_word;
+  record->reserved_half = slot.reserved_half;
+  return kOk;
+}
+
+void close_device() {
+  if (update_running()) return;
+  DeviceSlot& slot = slot0();
+  if (slot.usb != 0 && slot.usb != kInvalidHandle) platform::usb_free(slot.usb);
+  slot.usb = kInvalidHandle;
+  platform::close_device_file(slot.file);
+  slot.file = kInvalidHandle;
+  std::memset(slot.path, 0, sizeof slot.path);
+}
+
+void close_device_if_open() {
+  if (slot0().file == kInvalidHandle) return;
+  close_device();
+}
+
+}  // namespace maltor::link

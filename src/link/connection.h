@@ -1,0 +1,28 @@
+// Connection operations on slot 0 and the library's load and unload actions.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "MaltorUSBdrv.h"
+
+namespace maltor::link {
+
+// Guards the download flag only (log download against its stop).
+extern std::mutex g_library_lock;
+
+// Pointers the application stores; the library never calls or uses them.
+extern std::atomic<void*> g_receive_callback;
+extern std::atomic<void*> g_caller_critical_section;
+
+// Process attach and detach, called by the platform's library entry point.
+void library_attach();
+void library_detach();
+
+std::uint8_t device_is_ready();
+std::uint8_t get_connected(MaltorConnection* record);
+void close_device();
+void close_device_if_open();
+
+}  // namespace maltor::link

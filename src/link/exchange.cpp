@@ -1,0 +1,66 @@
+#include "link/exchange.h"
+
+#include <cstring>
+
+#include "link/result.h"
+#include "link/transfer.h"
+
+namespace maltor::link {
+
+std::uint8_t g_sequence = 0;
+
+std::uint8_t additive_sum(const std::uint8_t* bytes, std::uint32_t length) {
+  std::uint8_t sum = 0;
+  for (std::uint32_t i = 0; i < length; ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
+  return sum;
+}
+
+namespace {
+
+std::uint32_t read_with(Reader reader) {
+  return reader == Reader::kTimed ? ReadReplyTimed(0) : ReadReply(0);
+}
+
+}  // namespace
+
+Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_read)
+    : spec_(command(id)) {
+  if (!device_open()) return;
+  ready_ = true;
+  length_ = spec_.write_length + extra_write;
+  TransferBuffer& buffer = buffer0();
+  buffer.timeout_ms = spec_.timeout_ms;
+  buffer.bytes_to_write = length_;
+  buffer.bytes_to_read = spec_.read_length + extra_read;
+  sequence_ = g_sequence++;
+  buffer.request[0] = sequence_;
+  put_u16(buffer.request + 1, static_cast<std::uint16_t>(length_));
+  buffer.request[3] = spec_.code;
+  buffer.request[4] = 0;
+}
+
+std::uint8_t Exchange::run() {
+  if (!ready_) return kNoDevice;
+  TransferBuffer& buffer = buffer0();
+  buffer.request[length_ - 1] = additive_sum(buffer.request, length_ - 1);
+
+  if (WriteCommand(0) == 0 && !(spec_.flags & kReadAfterFailedWrite)) return kExchangeFailed;
+  if (spec_.flags & kClearReply) std::memset(buffer.reply, 0, 64);
+  reply_count_ = read_with(spec_.reader);
+  if (reply_count_ == 0) return kExchangeFailed;
+  if ((spec_.flags & kSequenceCheck) && buffer.reply[0] != sequence_) return kExchangeFailed;
+  if ((spec_.flags & kEchoCheck) && buffer.reply[3] != spec_.code) return kExchangeFailed;
+  return kOk;
+}
+
+std::uint32_t raw_exchange(std::uint32_t write_length, std::uint32_t read_length,
+                           std::uint32_t timeout_ms, Reader reader) {
+  TransferBuffer& buffer = buffer0();
+  buffer.timeout_ms = timeout_ms;
+  buffer.bytes_to_write = write_length;
+  buffer.bytes_to_read = read_length;
+  if (WriteCommand(0) == 0) return 0;
+  return read_with(reader);
+}
+
+}  // namespace maltor::link

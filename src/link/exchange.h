@@ -1,0 +1,82 @@
+// The standard command exchange: open-device test, control header, frame,
+// write, read, reply check. Every standard-frame operation runs through it;
+// the operation only fills the payload and decodes the reply.
+//
+//   link::Exchange exchange(CommandId::kSetDateTime);
+//   if (!exchange.ready()) return kNoDevice;
+//   put_u32(exchange.payload(), clock_value);
+//   if (const auto result = exchange.run(); result != kOk) return result;
+//   ... decode exchange.reply() ...
+#pragma once
+
+#include <cstdint>
+
+#include "link/command_table.h"
+#include "link/device_table.h"
+
+namespace maltor::link {
+
+// The library-wide sequence counter: 0 at load, wraps from 255 to 0.
+extern std::uint8_t g_sequence;
+
+// Sum modulo 256 of `length` bytes: the standard frame's checksum.
+std::uint8_t additive_sum(const std::uint8_t* bytes, std::uint32_t length);
+
+// Little-endian field access in frames and replies.
+inline void put_u16(std::uint8_t* at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+inline void put_u32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+inline std::uint16_t get_u16(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
+inline std::uint32_t get_u32(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+         (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+
+// Offset of the payload in a standard frame and of the data in a reply.
+inline constexpr std::uint32_t kPayloadOffset = 5;
+inline constexpr std::uint32_t kReplyDataOffset = 5;
+
+class Exchange {
+ public:
+  // Performs the open-device test. When it passes, sets the control header
+  // and stamps the frame's header with the next sequence number; the frame is
+  // the row's length plus `extra_write`, the reply asked for the row's length
+  // plus `extra_read`.
+  explicit Exchange(CommandId id, std::uint32_t extra_write = 0, std::uint32_t extra_read = 0);
+
+  // False when slot 0 holds no open device: nothing was touched, the operation
+  // returns kNoDevice.
+  bool ready() const { return ready_; }
+  // Where the payload goes (frame byte 5 on). Valid only when ready().
+  std::uint8_t* payload() { return buffer0().request + kPayloadOffset; }
+  std::uint8_t sequence() const { return sequence_; }
+
+  // Adds the checksum, writes, reads and checks the reply. Returns kOk,
+  // kExchangeFailed or kNoDevice.
+  std::uint8_t run();
+
+  const std::uint8_t* reply() const { return buffer0().reply; }
+  std::uint32_t reply_count() const { return reply_count_; }
+
+ private:
+  const CommandSpec& spec_;
+  std::uint32_t length_ = 0;
+  std::uint32_t reply_count_ = 0;
+  std::uint8_t sequence_ = 0;
+  bool ready_ = false;
+};
+
+// Writes bytes-to-write bytes of the request area (already filled by the
+// caller) and reads the reply with the chosen reader. Used by frames of other
+// layouts (Mirel, logger, gateway) that share the command pipes. Returns the
+// count read, 0 when the write or the read moved nothing.
+std::uint32_t raw_exchange(std::uint32_t write_length, std::uint32_t read_length,
+                           std::uint32_t timeout_ms, Reader reader);
+
+}  // namespace maltor::link

@@ -1,0 +1,25 @@
+// Time side of the platform layer: clocks, sleeping and timed waits.
+//
+// The real backends use the host's clocks; the virtual device replaces all of
+// them with a virtual clock, so that the library's multi-second waits cost no
+// real time in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace maltor::platform {
+
+// Millisecond tick counter; wraps modulo 2^32.
+std::uint32_t tick_ms();
+// Wall clock in whole seconds since 1970-01-01 UTC.
+std::int64_t now_seconds();
+// Wall clock as seconds and milliseconds (the _ftime64 pair).
+void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds);
+// Local-time text of a wall-clock value in the C library's ctime form,
+// "Sun Dec  6 04:58:01 2026\n" (25 characters and a terminator).
+void local_time_text(std::int64_t seconds, char (&out)[26]);
+// Suspends the calling thread.
+void sleep_ms(std::uint32_t milliseconds);
+
+}  // namespace maltor::platform

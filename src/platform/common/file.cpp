@@ -1,0 +1,87 @@
+// Files are always opened in binary mode; text mode is emulated here by
+// writing LF as CR LF, so every OS produces the same bytes on disk.
+#include <filesystem>
+#include <system_error>
+
+#include "platform/os.h"
+
+namespace maltor::platform {
+
+namespace {
+
+const char* binary_mode(FileMode mode) {
+  switch (mode) {
+    case FileMode::kReadBinary:
+      return "rb";
+    case FileMode::kWriteBinary:
+    case FileMode::kWriteText:
+      return "w+b";
+    case FileMode::kAppendBinary:
+    case FileMode::kAppendText:
+      return "ab";
+  }
+  return "rb";
+}
+
+}  // namespace
+
+bool File::open(const char* path, FileMode mode) {
+  close();
+  if (path == nullptr) return false;
+  stream_ = std::fopen(path, binary_mode(mode));
+  text_ = mode == FileMode::kWriteText || mode == FileMode::kAppendText;
+  return stream_ != nullptr;
+}
+
+std::size_t File::write(const void* data, std::size_t length) {
+  if (stream_ == nullptr) return 0;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  if (!text_) return std::fwrite(bytes, 1, length, stream_);
+  // Write runs between line feeds as they are, and each LF as CR LF.
+  std::size_t done = 0;
+  while (done < length) {
+    std::size_t run = 0;
+    while (done + run < length && bytes[done + run] != '\n') ++run;
+    if (run > 0 && std::fwrite(bytes + done, 1, run, stream_) != run) return done;
+    done += run;
+    if (done < length) {
+      static constexpr unsigned char kCrLf[2] = {'\r', '\n'};
+      if (std::fwrite(kCrLf, 1, 2, stream_) != 2) return done;
+      ++done;
+    }
+  }
+  return done;
+}
+
+bool File::write_text(const char* text) {
+  std::size_t length = 0;
+  while (text[length] != '\0') ++length;
+  return write(text, length) == length;
+}
+
+std::size_t File::read(void* buffer, std::size_t length) {
+  return stream_ == nullptr ? 0 : std::fread(buffer, 1, length, stream_);
+}
+
+bool File::seek(std::int64_t offset, int origin) {
+  return stream_ != nullptr && std::fseek(stream_, static_cast<long>(offset), origin) == 0;
+}
+
+std::int64_t File::tell() { return stream_ == nullptr ? -1 : std::ftell(stream_); }
+
+bool File::flush() { return stream_ != nullptr && std::fflush(stream_) == 0; }
+
+void File::close() {
+  if (stream_ != nullptr) std::fclose(stream_);
+  stream_ = nullptr;
+}
+
+bool remove_file(const char* path) { return path != nullptr && std::remove(path) == 0; }
+
+bool make_folder(const char* path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  return std::filesystem::is_directory(path, error);
+}
+
+}  // namespace maltor::platform

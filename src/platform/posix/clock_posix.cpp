@@ -1,0 +1,42 @@
+// Host clocks on Linux and macOS.
+#include <time.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+
+namespace maltor::platform {
+
+std::uint32_t tick_ms() {
+  const auto since_boot = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count());
+}
+
+std::int64_t now_seconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  *seconds = ms / 1000;
+  *milliseconds = static_cast<std::uint16_t>(ms % 1000);
+}
+
+void local_time_text(std::int64_t seconds, char (&out)[26]) {
+  const time_t value = static_cast<time_t>(seconds);
+  struct tm parts {};
+  localtime_r(&value, &parts);
+  strftime(out, sizeof out, "%a %b %e %H:%M:%S %Y\n", &parts);
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace maltor::platform

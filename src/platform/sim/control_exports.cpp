@@ -1,0 +1,243 @@
+// The virtual device's control API (MaltorUSBdrv_sim.h).
+#include <cstring>
+
+#include "MaltorUSBdrv_sim.h"
+#include "platform/sim/virtual_bus.h"
+
+using maltor::sim::FaultKind;
+using maltor::sim::VirtualBus;
+using maltor::sim::VirtualDevice;
+
+namespace {
+
+bool known_kind(std::uint8_t kind) {
+  return kind == MALTOR_SIM_FOREIGN || kind == 1 || kind == 2 || kind == 3 || kind == 5;
+}
+
+bool known_speed(std::uint32_t speed) {
+  return speed == MALTOR_SIM_FULL_SPEED || speed == MALTOR_SIM_HIGH_SPEED;
+}
+
+// Copies `length` bytes of an item into `out`, cut to `capacity`.
+int32_t copy_out(const void* item, std::uint32_t length, void* out, std::uint32_t capacity) {
+  if (out != nullptr) std::memcpy(out, item, length < capacity ? length : capacity);
+  return static_cast<int32_t>(length);
+}
+
+}  // namespace
+
+extern "C" {
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_Plug(uint8_t kind, uint8_t speed, int32_t position) {
+  if (!known_kind(kind) || !known_speed(speed)) return -1;
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.plug(kind, speed, position);
+  return device == nullptr ? -1 : device->id;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_Unplug(int32_t id) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  return device != nullptr && bus.unplug(*device) ? 0 : -1;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_Replug(int32_t id) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  return device != nullptr && bus.replug(*device) ? 0 : -1;
+}
+
+MALTOR_API void MALTOR_CALL MaltorSim_Reset(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  bus.reset();
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t id, uint32_t option, uint32_t value) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr) return -1;
+  switch (option) {
+    case MALTOR_SIM_OPT_ENDPOINT_COUNT:
+      device->endpoint_count = static_cast<std::uint8_t>(value);
+      return 0;
+    case MALTOR_SIM_OPT_HAS_INTERFACE:
+      device->has_interface = value != 0;
+      return 0;
+    case MALTOR_SIM_OPT_OPEN_FAILS:
+      device->open_fails = value != 0;
+      return 0;
+    case MALTOR_SIM_OPT_SPEED:
+      if (!known_speed(value)) return -1;
+      device->speed = static_cast<std::uint8_t>(value);
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_InjectFault(int32_t id, uint32_t fault, int32_t command,
+                                                     uint32_t nth, uint32_t param) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr) return -1;
+  const bool armed = device->model.arm_fault(static_cast<FaultKind>(fault), command, nth, param);
+  // A stall that was lifted may let waiting stream reads go on.
+  bus.pump(*device);
+  return armed ? 0 : -1;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_ClearFaults(int32_t id) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr) return -1;
+  device->model.clear_faults();
+  bus.pump(*device);
+  return 0;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t id, uint32_t item, const void* data,
+                                                    uint32_t length) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr || (data == nullptr && length > 0)) return -1;
+  maltor::sim::DeviceContent& content = device->model.content();
+  switch (item) {
+    case MALTOR_SIM_SERIAL_NUMBER:
+      if (length != sizeof content.serial) return -1;
+      std::memcpy(content.serial, data, length);
+      return 0;
+    case MALTOR_SIM_HW_SETTINGS:
+      if (length != sizeof content.hw_settings) return -1;
+      std::memcpy(content.hw_settings, data, length);
+      return 0;
+    case MALTOR_SIM_CLOCK:
+      if (length != sizeof content.clock) return -1;
+      std::memcpy(&content.clock, data, length);
+      return 0;
+    case MALTOR_SIM_FIRMWARE_TEXT:
+      if (length > 13) return -1;
+      std::memset(content.firmware_text, 0, sizeof content.firmware_text);
+      std::memcpy(content.firmware_text, data, length);
+      return 0;
+    case MALTOR_SIM_CONFIGURATION:
+      if (length > sizeof content.configuration) return -1;
+      std::memcpy(content.configuration, data, length);
+      content.config_size = length;
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_GetContent(int32_t id, uint32_t item, void* out,
+                                                    uint32_t capacity) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr) return -1;
+  const maltor::sim::DeviceContent& content = device->model.content();
+  switch (item) {
+    case MALTOR_SIM_SERIAL_NUMBER:
+      return copy_out(content.serial, sizeof content.serial, out, capacity);
+    case MALTOR_SIM_HW_SETTINGS:
+      return copy_out(content.hw_settings, sizeof content.hw_settings, out, capacity);
+    case MALTOR_SIM_CLOCK:
+      return copy_out(&content.clock, sizeof content.clock, out, capacity);
+    case MALTOR_SIM_FIRMWARE_TEXT:
+      return copy_out(content.firmware_text, std::strlen(content.firmware_text), out, capacity);
+    case MALTOR_SIM_CONFIGURATION:
+      return copy_out(content.configuration, content.config_size, out, capacity);
+    case MALTOR_SIM_STREAM_DATA:
+      return copy_out(content.stream_out, content.stream_out_length, out, capacity);
+    default:
+      return -1;
+  }
+}
+
+MALTOR_API uint32_t MALTOR_CALL MaltorSim_TraceCount(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  return bus.trace_count();
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_TraceGet(uint32_t index, MaltorSimTraceEntry* entry,
+                                                  uint8_t* data, uint32_t capacity) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  MaltorSimTraceEntry found{};
+  const int32_t stored =
+      bus.trace_get(index, &found.device, &found.pipe, &found.length, data, capacity);
+  if (stored < 0) return -1;
+  found.direction = (found.pipe & 0x80) ? MALTOR_SIM_IN : MALTOR_SIM_OUT;
+  found.stored = static_cast<uint32_t>(stored);
+  if (entry != nullptr) *entry = found;
+  return stored;
+}
+
+MALTOR_API void MALTOR_CALL MaltorSim_TraceClear(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  bus.trace_clear();
+}
+
+MALTOR_API uint32_t MALTOR_CALL MaltorSim_DebugCount(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  return bus.debug_count();
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_DebugGet(uint32_t index, char* out, uint32_t capacity) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  const char* text = bus.debug_get(index);
+  if (text == nullptr) return -1;
+  const std::uint32_t length = static_cast<std::uint32_t>(std::strlen(text));
+  if (out != nullptr && capacity > 0) {
+    const std::uint32_t n = length < capacity - 1 ? length : capacity - 1;
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+  }
+  return static_cast<int32_t>(length);
+}
+
+MALTOR_API void MALTOR_CALL MaltorSim_DebugClear(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  bus.debug_clear();
+}
+
+MALTOR_API void MALTOR_CALL MaltorSim_ClockMode(uint32_t mode) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  bus.manual_clock_ = mode == MALTOR_SIM_CLOCK_MANUAL;
+  bus.changed.notify_all();
+}
+
+MALTOR_API void MALTOR_CALL MaltorSim_ClockAdvance(uint32_t milliseconds) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  bus.advance(milliseconds);
+}
+
+MALTOR_API uint64_t MALTOR_CALL MaltorSim_ClockNow(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  return bus.now_ms();
+}
+
+MALTOR_API void MALTOR_CALL MaltorSim_ClockSetOrigin(int64_t unix_seconds, uint32_t tick) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  bus.origin_seconds = unix_seconds;
+  bus.origin_tick = tick - static_cast<std::uint32_t>(bus.now_ms());
+}
+
+}  // extern "C"

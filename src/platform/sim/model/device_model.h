@@ -1,0 +1,100 @@
+// The virtual device's behaviour, independent of how bytes reach it: the
+// virtual USB backend and the emulated-USB tests of the libusb backend both
+// feed it the host's transfers and take its answers.
+//
+// The model sees whole transfers: a write on an OUT pipe is one frame or one
+// block of stream data; a read on an IN pipe takes one queued reply (command
+// pipe) or the next bytes of the stream (stream pipe). It never allocates
+// after construction, so exchanges through it stay allocation-free.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/sim/model/device_content.h"
+#include "platform/sim/model/reply_queue.h"
+
+namespace maltor::sim {
+
+inline constexpr std::uint8_t kCommandOut = 0x02;
+inline constexpr std::uint8_t kCommandIn = 0x82;
+inline constexpr std::uint8_t kStreamOut = 0x03;
+inline constexpr std::uint8_t kStreamIn = 0x83;
+
+// Fault kinds, the values of MALTOR_SIM_FAULT_*.
+enum class FaultKind : std::uint32_t {
+  kNone = 0,
+  kNoReply = 1,
+  kShortReply = 2,
+  kWrongSequence = 3,
+  kWrongEcho = 4,
+  kStatus = 5,
+  kWriteFails = 6,
+  kStreamStall = 7,
+  kUnplugOnRead = 8,
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::kNone;
+  std::int32_t command = -1;  // -1 matches every frame
+  std::uint32_t countdown = 0;  // matching frames still to pass before it fires
+  std::uint32_t param = 0;
+};
+
+class DeviceModel {
+ public:
+  explicit DeviceModel(std::uint8_t kind);
+
+  std::uint8_t kind() const { return kind_; }
+  DeviceContent& content() { return content_; }
+
+  // Arms a fault; false when the kind is unknown.
+  bool arm_fault(FaultKind kind, std::int32_t command, std::uint32_t nth, std::uint32_t param);
+  void clear_faults();
+
+  // One transfer written by the host. False when the device refuses it (the
+  // write fails); nothing is answered then.
+  bool write(std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length);
+
+  // Whether a read on the IN pipe would deliver something now.
+  bool readable(std::uint8_t pipe) const;
+  // Delivers at most `capacity` bytes for one read; 0 when nothing is ready.
+  std::uint32_t read(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t capacity);
+
+  // The virtual clock moved: time-paced output (live records) may become ready.
+  void advance_time(std::uint64_t now_ms);
+
+  // True once after a frame armed with the unplug-on-read fault: the
+  // transport must make the device vanish while the host awaits its reply.
+  bool take_vanish_request();
+
+ private:
+  friend struct CommandHandlers;
+  friend struct StreamControl;
+
+  void answer_standard(const std::uint8_t* frame, std::uint32_t length);
+  // Queues a reply to the command pipe, applying an armed reply fault.
+  void send_reply(std::uint8_t* reply, std::uint32_t length);
+  Fault* matching_fault(std::int32_t command);
+
+  std::uint8_t kind_;
+  DeviceContent content_;
+  ReplyQueue replies_;
+  Fault faults_[8];
+  Fault* firing_ = nullptr;  // the fault that matched the frame being answered
+  bool vanish_requested_ = false;
+
+  // Stream IN pipe state: a sector download or live records.
+  std::uint64_t stream_remaining_ = 0;
+  std::uint64_t stream_offset_ = 0;  // byte offset into the card of the next byte
+  std::uint64_t stream_sent_ = 0;
+  std::uint64_t stall_after_ = ~std::uint64_t{0};
+  bool live_running_ = false;
+  std::uint64_t live_ready_ = 0;  // records produced but not yet read
+  std::uint64_t live_next_ms_ = 0;
+  std::uint32_t live_counter_ = 0;
+  std::uint64_t now_ms_ = 0;
+
+  std::uint8_t scratch_[kReplyCapacity];
+};
+
+}  // namespace maltor::sim

@@ -1,0 +1,206 @@
+#include "platform/sim/virtual_bus.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/device_table.h"
+
+namespace maltor::sim {
+
+VirtualDevice::VirtualDevice(std::int32_t id_, std::uint8_t kind_, std::uint8_t speed_)
+    : id(id_), kind(kind_), speed(speed_), model(kind_) {
+  // Foreign devices carry a vendor id no kind uses.
+  std::uint16_t vendor = 0x1234;
+  std::uint16_t product = 0x5678;
+  for (const link::DeviceKind& known : link::kDeviceKinds) {
+    if (known.kind == kind) {
+      vendor = known.vendor_id;
+      product = known.product_id;
+    }
+  }
+  std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\SIM%05d", vendor,
+                product, static_cast<int>(id));
+  std::snprintf(path, sizeof path,
+                "\\\\?\\usb#vid_%04x&pid_%04x#sim%05d#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
+                vendor, product, static_cast<int>(id));
+}
+
+VirtualBus& VirtualBus::get() {
+  static VirtualBus bus;
+  return bus;
+}
+
+VirtualDevice* VirtualBus::plug(std::uint8_t kind, std::uint8_t speed, std::int32_t position) {
+  if (order_count_ == kMaxDevices || device_total_ == 64) return nullptr;
+  auto& slot = devices_[device_total_];
+  slot = std::make_unique<VirtualDevice>(device_total_ + 1, kind, speed);
+  ++device_total_;
+  VirtualDevice* device = slot.get();
+  device->model.advance_time(now_ms_);
+  if (position < 0 || position > order_count_) position = order_count_;
+  for (int i = order_count_; i > position; --i) order_[i] = order_[i - 1];
+  order_[position] = device;
+  ++order_count_;
+  return device;
+}
+
+bool VirtualBus::unplug(VirtualDevice& device) {
+  if (!device.plugged) return false;
+  device.plugged = false;
+  ++device.generation;
+  int at = 0;
+  while (at < order_count_ && order_[at] != &device) ++at;
+  for (int i = at; i + 1 < order_count_; ++i) order_[i] = order_[i + 1];
+  if (at < order_count_) --order_count_;
+  while (device.reads != nullptr) complete(*device.reads, IoStatus::kFailed, 0);
+  changed.notify_all();
+  return true;
+}
+
+bool VirtualBus::replug(VirtualDevice& device) {
+  if (device.plugged || order_count_ == kMaxDevices) return false;
+  device.plugged = true;
+  order_[order_count_++] = &device;
+  return true;
+}
+
+void VirtualBus::reset() {
+  for (int i = 0; i < device_total_; ++i) unplug(*devices_[i]);
+  // Devices stay allocated: handles the library still holds must not dangle.
+  order_count_ = 0;
+  manual_clock_ = false;
+  trace_clear();
+  debug_clear();
+  changed.notify_all();
+}
+
+VirtualDevice* VirtualBus::by_id(std::int32_t id) {
+  if (id < 1 || id > device_total_) return nullptr;
+  return devices_[id - 1].get();
+}
+
+Handle VirtualBus::file_handle(const VirtualDevice& device) const {
+  return (static_cast<Handle>(device.id) << 32) | (device.generation << 1);
+}
+
+Handle VirtualBus::usb_handle(const VirtualDevice& device) const {
+  return file_handle(device) | 1;
+}
+
+VirtualDevice* VirtualBus::by_handle(Handle handle) {
+  if (handle == platform::kInvalidHandle) return nullptr;
+  VirtualDevice* device = by_id(static_cast<std::int32_t>(handle >> 32));
+  if (device == nullptr || !device->plugged) return nullptr;
+  if (static_cast<std::uint32_t>(handle >> 1 & 0x7FFFFFFF) != device->generation) return nullptr;
+  return device;
+}
+
+void VirtualBus::complete(SimIo& io, IoStatus status, std::uint32_t count) {
+  unlink(io);
+  io.status = status;
+  io.count = count;
+  io.signalled = true;
+  changed.notify_all();
+}
+
+void VirtualBus::unlink(SimIo& io) {
+  if (!io.outstanding) return;
+  for (SimIo** link = &io.device->reads; *link != nullptr; link = &(*link)->next) {
+    if (*link == &io) {
+      *link = io.next;
+      break;
+    }
+  }
+  io.outstanding = false;
+  io.next = nullptr;
+}
+
+void VirtualBus::pump(VirtualDevice& device) {
+  // Each outstanding read, oldest first per pipe, takes what its pipe has.
+  bool progressed = true;
+  while (progressed) {
+    progressed = false;
+    for (SimIo* io = device.reads; io != nullptr; io = io->next) {
+      // Only the oldest read of each pipe may take data.
+      bool oldest = true;
+      for (SimIo* before = device.reads; before != io; before = before->next) {
+        if (before->pipe == io->pipe) oldest = false;
+      }
+      if (!oldest || !device.model.readable(io->pipe)) continue;
+      const std::uint32_t n = device.model.read(io->pipe, io->buffer, io->length);
+      trace(device, io->pipe, io->buffer, n);
+      complete(*io, IoStatus::kDone, n);
+      progressed = true;
+      break;
+    }
+  }
+}
+
+std::uint64_t VirtualBus::read_clock() {
+  if (!manual_clock_) advance(1);
+  return now_ms_;
+}
+
+void VirtualBus::advance(std::uint64_t milliseconds) {
+  now_ms_ += milliseconds;
+  for (int i = 0; i < order_count_; ++i) {
+    order_[i]->model.advance_time(now_ms_);
+    if (order_[i]->reads != nullptr) pump(*order_[i]);
+  }
+  changed.notify_all();
+}
+
+void VirtualBus::trace(const VirtualDevice& device, std::uint8_t pipe, const std::uint8_t* data,
+                       std::uint32_t length) {
+  const bool stream = (pipe & 0x7F) == 0x03;
+  std::uint32_t stored = stream && length > 64 ? 64 : length;
+  if (stored > kTraceBytes / 2) stored = kTraceBytes / 2;
+  if (trace_count_ == kTraceEntries) {
+    trace_first_ = (trace_first_ + 1) % kTraceEntries;
+    --trace_count_;
+  }
+  TraceEntry& entry = trace_[(trace_first_ + trace_count_) % kTraceEntries];
+  entry = TraceEntry{device.id, pipe, length, stored, trace_written_};
+  for (std::uint32_t i = 0; i < stored; ++i) {
+    trace_bytes_[(trace_written_ + i) % kTraceBytes] = data[i];
+  }
+  trace_written_ += stored;
+  ++trace_count_;
+  // Entries whose bytes were overwritten leave the trace.
+  while (trace_count_ > 0 && trace_[trace_first_].start + kTraceBytes < trace_written_) {
+    trace_first_ = (trace_first_ + 1) % kTraceEntries;
+    --trace_count_;
+  }
+}
+
+std::int32_t VirtualBus::trace_get(std::uint32_t index, std::int32_t* device, std::uint8_t* pipe,
+                                   std::uint32_t* length, std::uint8_t* data,
+                                   std::uint32_t capacity) const {
+  if (index >= trace_count_) return -1;
+  const TraceEntry& entry = trace_[(trace_first_ + index) % kTraceEntries];
+  *device = entry.device;
+  *pipe = entry.pipe;
+  *length = entry.length;
+  const std::uint32_t n = entry.stored < capacity ? entry.stored : capacity;
+  for (std::uint32_t i = 0; i < n && data != nullptr; ++i) {
+    data[i] = trace_bytes_[(entry.start + i) % kTraceBytes];
+  }
+  return static_cast<std::int32_t>(entry.stored);
+}
+
+void VirtualBus::debug_text(const char* text) {
+  if (debug_count_ == kDebugTexts) {
+    debug_first_ = (debug_first_ + 1) % kDebugTexts;
+    --debug_count_;
+  }
+  char* slot = debug_[(debug_first_ + debug_count_) % kDebugTexts];
+  std::snprintf(slot, sizeof debug_[0], "%s", text);
+  ++debug_count_;
+}
+
+const char* VirtualBus::debug_get(std::uint32_t index) const {
+  if (index >= debug_count_) return nullptr;
+  return debug_[(debug_first_ + index) % kDebugTexts];
+}
+
+}  // namespace maltor::sim
