@@ -67,10 +67,10 @@ extern "C" {
 #pragma pack(push, 1)
 /** Filled by GetConnected: 19 bytes, byte-packed. */
 typedef struct MaltorConnection {
-  uint8_t device_kind;       /* 1, 2, 3 or 5 */
-  uint64_t file_handle;      /* the raw handle of the open device */
-  uint64_t reserved_word;    /* always 0 */
-  uint16_t reserved_half;    /* always 0 */
+  uint8_t device_kind;    /* 1, 2, 3 or 5 */
+  uint64_t file_handle;   /* the raw handle of the open device */
+  uint64_t reserved_word; /* always 0 */
+  uint16_t reserved_half; /* always 0 */
 } MaltorConnection;
 #pragma pack(pop)
 

@@ -86,8 +86,7 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t device, uint32_t opti
  * ignores `command` and `nth`. Returns 0, or -1 for an unknown device or fault.
  */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_InjectFault(int32_t device, uint32_t fault,
-                                                     int32_t command, uint32_t nth,
-                                                     uint32_t param);
+                                                     int32_t command, uint32_t nth, uint32_t param);
 
 /** Clears every armed fault of a device. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_ClearFaults(int32_t device);
@@ -95,16 +94,16 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_ClearFaults(int32_t device);
 /* ---- Content ----------------------------------------------------------- */
 
 /** Content items for MaltorSim_SetContent and MaltorSim_GetContent. */
-#define MALTOR_SIM_SERIAL_NUMBER 1  /* 128 bytes */
-#define MALTOR_SIM_HW_SETTINGS 2    /* 128 bytes */
-#define MALTOR_SIM_CLOCK 3          /* u32, the device's clock value */
-#define MALTOR_SIM_FIRMWARE_TEXT 4  /* up to 13 characters */
-#define MALTOR_SIM_CONFIGURATION 5  /* up to 65,536 bytes */
-#define MALTOR_SIM_STREAM_DATA 6    /* read only: the last bytes written on the stream OUT pipe */
+#define MALTOR_SIM_SERIAL_NUMBER 1 /* 128 bytes */
+#define MALTOR_SIM_HW_SETTINGS 2   /* 128 bytes */
+#define MALTOR_SIM_CLOCK 3         /* u32, the device's clock value */
+#define MALTOR_SIM_FIRMWARE_TEXT 4 /* up to 13 characters */
+#define MALTOR_SIM_CONFIGURATION 5 /* up to 65,536 bytes */
+#define MALTOR_SIM_STREAM_DATA 6   /* read only: the last bytes written on the stream OUT pipe */
 
 /** Sets a content item. Returns 0, or -1 for an unknown device, item or size. */
-MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t device, uint32_t item,
-                                                    const void* data, uint32_t length);
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t device, uint32_t item, const void* data,
+                                                    uint32_t length);
 
 /** Copies a content item into `out` (at most `capacity` bytes). Returns the
  *  item's full length, or -1 for an unknown device or item. */
@@ -117,11 +116,11 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_GetContent(int32_t device, uint32_t ite
 #define MALTOR_SIM_IN 1  /* device to host */
 
 typedef struct MaltorSimTraceEntry {
-  int32_t device;     /* device id */
-  uint8_t pipe;       /* endpoint address: 0x02, 0x82, 0x03 or 0x83 */
-  uint8_t direction;  /* MALTOR_SIM_OUT or MALTOR_SIM_IN */
-  uint32_t length;    /* bytes moved */
-  uint32_t stored;    /* bytes kept in the trace (stream pipes keep the first 64) */
+  int32_t device;    /* device id */
+  uint8_t pipe;      /* endpoint address: 0x02, 0x82, 0x03 or 0x83 */
+  uint8_t direction; /* MALTOR_SIM_OUT or MALTOR_SIM_IN */
+  uint32_t length;   /* bytes moved */
+  uint32_t stored;   /* bytes kept in the trace (stream pipes keep the first 64) */
 } MaltorSimTraceEntry;
 
 /** Number of transfers in the trace (the trace keeps the latest 4,096). */

@@ -8,11 +8,17 @@ MALTOR_API uint8_t MALTOR_CALL GetConnected(MaltorConnection* record) {
   return maltor::link::get_connected(record);
 }
 
-MALTOR_API uint8_t MALTOR_CALL DeviceIsReady(void) { return maltor::link::device_is_ready(); }
+MALTOR_API uint8_t MALTOR_CALL DeviceIsReady(void) {
+  return maltor::link::device_is_ready();
+}
 
-MALTOR_API void MALTOR_CALL CloseDevice(void) { maltor::link::close_device(); }
+MALTOR_API void MALTOR_CALL CloseDevice(void) {
+  maltor::link::close_device();
+}
 
-MALTOR_API void MALTOR_CALL CloseDevice2(void) { maltor::link::close_device_if_open(); }
+MALTOR_API void MALTOR_CALL CloseDevice2(void) {
+  maltor::link::close_device_if_open();
+}
 
 MALTOR_API void MALTOR_CALL DllRcvCallBack(void* callback) {
   maltor::link::g_receive_callback.store(callback);

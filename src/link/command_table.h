@@ -17,9 +17,9 @@ enum class Reader : std::uint8_t {
 // Reply checks and exchange variations, combined as bits.
 enum CommandFlags : std::uint8_t {
   kNoChecks = 0,
-  kSequenceCheck = 1 << 0,     // reply byte 0 must repeat the sequence byte
-  kEchoCheck = 1 << 1,         // reply byte 3 must repeat the command code
-  kClearReply = 1 << 2,        // the first 64 reply bytes are zeroed before the read
+  kSequenceCheck = 1 << 0,         // reply byte 0 must repeat the sequence byte
+  kEchoCheck = 1 << 1,             // reply byte 3 must repeat the command code
+  kClearReply = 1 << 2,            // the first 64 reply bytes are zeroed before the read
   kReadAfterFailedWrite = 1 << 3,  // the reply is read even when the write moved nothing
 };
 

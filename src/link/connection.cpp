@@ -11,7 +11,9 @@ std::mutex g_library_lock;
 std::atomic<void*> g_receive_callback{nullptr};
 std::atomic<void*> g_caller_critical_section{nullptr};
 
-void library_attach() { ResetDeviceTable(); }
+void library_attach() {
+  ResetDeviceTable();
+}
 
 // The lock is a static object and outlives every call; nothing to release.
 void library_detach() {}

@@ -65,10 +65,18 @@ extern std::uint8_t g_high_speed;
 // Atomic because the update thread clears it while callers read it.
 extern std::atomic<Handle> g_update_marker;
 
-inline bool update_running() { return g_update_marker.load() != kInvalidHandle; }
-inline DeviceSlot& slot0() { return g_table.slots[0]; }
-inline TransferBuffer& buffer0() { return g_buffers[0]; }
-inline bool device_open() { return slot0().usb != kInvalidHandle; }
+inline bool update_running() {
+  return g_update_marker.load() != kInvalidHandle;
+}
+inline DeviceSlot& slot0() {
+  return g_table.slots[0];
+}
+inline TransferBuffer& buffer0() {
+  return g_buffers[0];
+}
+inline bool device_open() {
+  return slot0().usb != kInvalidHandle;
+}
 
 // The four kind id strings: the first 21 characters of a device-instance id,
 // naming the USB vendor and product id of each device kind.

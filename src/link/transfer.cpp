@@ -86,7 +86,9 @@ std::uint32_t read_reply(std::uint8_t slot_index, std::uint32_t wait_ms) {
 
 }  // namespace
 
-std::uint32_t ReadReply(std::uint8_t slot) { return read_reply(slot, kFixedReadWaitMs); }
+std::uint32_t ReadReply(std::uint8_t slot) {
+  return read_reply(slot, kFixedReadWaitMs);
+}
 
 std::uint32_t ReadReplyTimed(std::uint8_t slot) {
   return read_reply(slot, g_table.slots[slot].buffer->timeout_ms);

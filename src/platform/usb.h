@@ -80,8 +80,8 @@ void io_close(IoRecord& io);
 // values are immediate failures, with `*count` as the system reported it.
 IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
                           std::uint32_t length, IoRecord& io, std::uint32_t* count);
-IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
-                         std::uint32_t length, IoRecord& io, std::uint32_t* count);
+IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                         IoRecord& io, std::uint32_t* count);
 
 // Waits at most `timeout_ms` for the transfer's event. True when it came.
 bool io_wait(IoRecord& io, std::uint32_t timeout_ms);
@@ -106,7 +106,7 @@ bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms);
 // of the call; `*count` receives the bytes moved (0 on failure).
 bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                     std::uint32_t* count);
-bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                     std::uint32_t length, std::uint32_t* count);
+bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
+                     std::uint32_t* count);
 
 }  // namespace maltor::platform

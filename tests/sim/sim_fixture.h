@@ -24,8 +24,7 @@ class SimTest : public ::testing::Test {
   void TearDown() override { MaltorSim_Reset(); }
 
   // Plugs a device of `kind` and connects to it; returns the device id.
-  std::int32_t plug_and_connect(std::uint8_t kind = 1,
-                                std::uint8_t speed = MALTOR_SIM_HIGH_SPEED) {
+  std::int32_t plug_and_connect(std::uint8_t kind = 1, std::uint8_t speed = MALTOR_SIM_HIGH_SPEED) {
     const std::int32_t id = MaltorSim_Plug(kind, speed, -1);
     EXPECT_GT(id, 0);
     EXPECT_NE(DeviceIsReady(), 0);

@@ -19,8 +19,8 @@ void Event::reset() {
 
 bool Event::wait(std::uint32_t timeout_ms) {
   std::unique_lock lock(mutex_);
-  const bool came = changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                      [this] { return signalled_; });
+  const bool came =
+      changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; });
   if (came && !manual_reset_) signalled_ = false;
   return came;
 }

@@ -67,16 +67,22 @@ bool File::seek(std::int64_t offset, int origin) {
   return stream_ != nullptr && std::fseek(stream_, static_cast<long>(offset), origin) == 0;
 }
 
-std::int64_t File::tell() { return stream_ == nullptr ? -1 : std::ftell(stream_); }
+std::int64_t File::tell() {
+  return stream_ == nullptr ? -1 : std::ftell(stream_);
+}
 
-bool File::flush() { return stream_ != nullptr && std::fflush(stream_) == 0; }
+bool File::flush() {
+  return stream_ != nullptr && std::fflush(stream_) == 0;
+}
 
 void File::close() {
   if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
 }
 
-bool remove_file(const char* path) { return path != nullptr && std::remove(path) == 0; }
+bool remove_file(const char* path) {
+  return path != nullptr && std::remove(path) == 0;
+}
 
 bool make_folder(const char* path) {
   std::error_code error;

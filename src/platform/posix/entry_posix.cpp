@@ -4,7 +4,11 @@
 
 namespace {
 
-__attribute__((constructor)) void on_load() { maltor::link::library_attach(); }
-__attribute__((destructor)) void on_unload() { maltor::link::library_detach(); }
+__attribute__((constructor)) void on_load() {
+  maltor::link::library_attach();
+}
+__attribute__((destructor)) void on_unload() {
+  maltor::link::library_detach();
+}
 
 }  // namespace

@@ -225,8 +225,8 @@ bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::ui
   return io.status == IoStatus::kDone;
 }
 
-bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                     std::uint32_t length, std::uint32_t* count) {
+bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
+                     std::uint32_t* count) {
   IoRecord record;
   io_open(record, true);
   const IoStatus status = pipe_write_async(usb, pipe, data, length, record, count);

@@ -18,8 +18,8 @@ VirtualDevice::VirtualDevice(std::int32_t id_, std::uint8_t kind_, std::uint8_t 
       product = known.product_id;
     }
   }
-  std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\SIM%05d", vendor,
-                product, static_cast<int>(id));
+  std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\SIM%05d", vendor, product,
+                static_cast<int>(id));
   std::snprintf(path, sizeof path,
                 "\\\\?\\usb#vid_%04x&pid_%04x#sim%05d#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
                 vendor, product, static_cast<int>(id));

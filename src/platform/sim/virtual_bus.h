@@ -23,7 +23,7 @@ struct VirtualDevice;
 struct SimIo {
   VirtualDevice* device;
   std::uint8_t* buffer;
-  SimIo* next;  // in the device's list of outstanding reads
+  SimIo* next;           // in the device's list of outstanding reads
   std::uint64_t thread;  // issuing thread, for cancel_io
   std::uint32_t length;
   std::uint32_t count;
@@ -35,7 +35,9 @@ struct SimIo {
 };
 static_assert(sizeof(SimIo) <= sizeof(platform::IoRecord));
 
-inline SimIo& sim_io(platform::IoRecord& io) { return *reinterpret_cast<SimIo*>(io.opaque); }
+inline SimIo& sim_io(platform::IoRecord& io) {
+  return *reinterpret_cast<SimIo*>(io.opaque);
+}
 
 struct VirtualDevice {
   VirtualDevice(std::int32_t id, std::uint8_t kind, std::uint8_t speed);
@@ -47,7 +49,7 @@ struct VirtualDevice {
   bool has_interface = true;
   bool open_fails = false;
   bool plugged = true;
-  std::uint32_t generation = 1;  // bumped on unplug, so old handles go stale
+  std::uint32_t generation = 1;           // bumped on unplug, so old handles go stale
   std::uint32_t read_timeout_ms[2] = {};  // pipe 0x82, pipe 0x83; 0 waits without limit
   char instance_id[64];
   char path[160];

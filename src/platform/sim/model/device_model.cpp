@@ -136,6 +136,17 @@ void DeviceModel::advance_time(std::uint64_t now_ms) {
   }
 }
 
+void DeviceModel::start_stream(std::uint64_t offset, std::uint64_t bytes) {
+  stream_offset_ = offset;
+  stream_remaining_ = bytes;
+}
+
+void DeviceModel::set_live(bool on) {
+  live_running_ = on;
+  live_ready_ = 0;
+  live_next_ms_ = now_ms_ + 10;
+}
+
 bool DeviceModel::take_vanish_request() {
   const bool requested = vanish_requested_;
   vanish_requested_ = false;

@@ -35,7 +35,7 @@ enum class FaultKind : std::uint32_t {
 
 struct Fault {
   FaultKind kind = FaultKind::kNone;
-  std::int32_t command = -1;  // -1 matches every frame
+  std::int32_t command = -1;    // -1 matches every frame
   std::uint32_t countdown = 0;  // matching frames still to pass before it fires
   std::uint32_t param = 0;
 };
@@ -67,13 +67,21 @@ class DeviceModel {
   // transport must make the device vanish while the host awaits its reply.
   bool take_vanish_request();
 
- private:
-  friend struct CommandHandlers;
-  friend struct StreamControl;
+  // ---- for the command handlers ----
 
-  void answer_standard(const std::uint8_t* frame, std::uint32_t length);
-  // Queues a reply to the command pipe, applying an armed reply fault.
+  // Queues a reply on the command IN pipe, applying an armed reply fault.
+  // `reply` may be changed by the fault.
   void send_reply(std::uint8_t* reply, std::uint32_t length);
+  // Room for building one reply.
+  std::uint8_t* scratch() { return scratch_; }
+  // Starts streaming `bytes` bytes of the card from byte `offset` on the stream IN pipe.
+  void start_stream(std::uint64_t offset, std::uint64_t bytes);
+  void stop_stream() { stream_remaining_ = 0; }
+  // Starts or stops live records on the stream IN pipe (one every 10 ms).
+  void set_live(bool on);
+  std::uint64_t now_ms() const { return now_ms_; }
+
+ private:
   Fault* matching_fault(std::int32_t command);
 
   std::uint8_t kind_;
