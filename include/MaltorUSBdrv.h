@@ -113,7 +113,7 @@ MALTOR_API void MALTOR_CALL DllRcvCallBack(void* callback);
 /** Stores a caller critical-section pointer. The library never uses it. */
 MALTOR_API void MALTOR_CALL SetCallbackCriticalSection(void* critical_section);
 
-/* ---- Identity and versions ---------------------------------------------- */
+/* ---- Identity, versions, clock and hardware settings ------------------- */
 
 /**
  * Reads the firmware version word and three version bytes (command 0x02).
@@ -137,6 +137,18 @@ MALTOR_API uint8_t MALTOR_CALL SCGetSerialNumber(uint8_t* block);
  */
 MALTOR_API uint8_t MALTOR_CALL SCSetHWSettings(uint8_t selector_1, uint8_t selector_2, uint8_t n,
                                                const uint8_t* data);
+
+/* ---- Storage catalogue and formatting ---------------------------------- */
+
+/* ---- Log download and log files ------------------------------------------ */
+
+/* ---- Live data and streaming --------------------------------------------- */
+
+/* ---- CAN bus control and frames ------------------------------------------ */
+
+/* ---- Firmware update ------------------------------------------------------ */
+
+/* ---- Configuration transfer ----------------------------------------------- */
 
 #ifdef __cplusplus
 }

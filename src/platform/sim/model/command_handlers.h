@@ -39,6 +39,7 @@ using LayoutHandler = bool (*)(DeviceModel& model, const std::uint8_t* frame, st
 // Each family's rows and layout handler.
 std::span<const HandlerRow> device_rows();
 std::span<const HandlerRow> storage_rows();
+std::span<const HandlerRow> download_rows();
 std::span<const HandlerRow> live_rows();
 std::span<const HandlerRow> can_rows();
 std::span<const HandlerRow> transfer_rows();

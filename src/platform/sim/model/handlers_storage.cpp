@@ -1,5 +1,4 @@
-// Card catalogue, formatting, sector downloads and Mirel frames of the
-// virtual device.
+// Card catalogue, formatting and Mirel frames of the virtual device.
 #include <cstring>
 
 #include "platform/sim/model/command_handlers.h"
@@ -43,25 +42,10 @@ std::uint32_t format_card(DeviceModel& m, const Request&, std::uint8_t* data) {
   return 2;
 }
 
-std::uint32_t request_send_data(DeviceModel& m, const Request& r, std::uint8_t*) {
-  if (r.payload_length() >= 8) {
-    // The byte count wraps modulo 2^32 on the device as on the host.
-    const std::uint32_t first = get32(r.payload());
-    const std::uint32_t last = get32(r.payload() + 4);
-    m.start_stream(static_cast<std::uint64_t>(first) * 512, (last - first + 1) * 512u);
-  }
-  return 0;
-}
-
-std::uint32_t stop_send_data(DeviceModel& m, const Request&, std::uint8_t*) {
-  m.stop_stream();
-  return 0;
-}
-
 // clang-format off
 constexpr HandlerRow kRows[] = {
   {0x0E, format_card},  {0x0F, log_count},         {0x10, log_info},
-  {0x13, request_send_data}, {0x14, stop_send_data}, {0x17, current_sector},
+  {0x17, current_sector},
   {0x25, log_count},    {0x26, log_info},          {0x28, format_card},
 };
 // clang-format on
