@@ -14,7 +14,7 @@ namespace {
 
 Handler find_handler(std::uint8_t code) {
   for (const auto rows :
-       {device_rows(), storage_rows(), live_rows(), can_rows(), transfer_rows()}) {
+       {device_rows(), storage_rows(), download_rows(), live_rows(), can_rows(), transfer_rows()}) {
     for (const HandlerRow& row : rows) {
       if (row.code == code) return row.handler;
     }
