@@ -1,17 +1,10 @@
-// File-transfer frames (reflash and data-processor configuration) and the
-// logger and gateway update frames of the virtual device.
+// File-transfer frames (reflash and data-processor configuration) of the
+// virtual device.
 #include "platform/sim/model/command_handlers.h"
 #include "platform/sim/model/device_model.h"
 
 namespace maltor::sim {
 
-std::span<const HandlerRow> transfer_rows() {
-  return {};
-}
-
-// Logger and gateway frames: not answered yet.
-bool update_layouts(DeviceModel&, const std::uint8_t*, std::uint32_t) {
-  return false;
-}
+std::span<const HandlerRow> transfer_rows() { return {}; }
 
 }  // namespace maltor::sim
