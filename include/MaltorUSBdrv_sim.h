@@ -11,8 +11,9 @@
  * nothing can end jumps the clock to its deadline at once, sleeps advance it,
  * and each reading of the clock advances it by 1 ms so that busy loops move
  * on; a library wait of 5,000 ms therefore costs no real time. In manual mode
- * waits block until MaltorSim_ClockAdvance moves the clock past their deadline
- * (or their transfer completes), for tests that act in the middle of a wait.
+ * waits block until MaltorSim_ClockAdvance moves the clock to their deadline
+ * (or their transfer completes), for tests that act in the middle of a wait;
+ * switching back to automatic mode releases them as automatic mode would.
  *
  * All functions are safe to call from any thread.
  */
@@ -37,8 +38,9 @@ extern "C" {
 /**
  * Plugs a new virtual device of kind 1, 2, 3 or 5 (or MALTOR_SIM_FOREIGN) at
  * the given speed. `position` is its place in the bus enumeration order
- * (0 first; -1 or a value past the end appends). Returns a device id > 0, or
- * -1 when the kind or speed is unknown or the bus is full (16 devices).
+ * (0 first; -1 or a value past the end appends). Returns a device id > 0
+ * (ids are never reused), or -1 when the kind or speed is unknown, the bus is
+ * full (16 devices) or 64 devices were plugged since the last reset.
  */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_Plug(uint8_t kind, uint8_t speed, int32_t position);
 
@@ -51,7 +53,8 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_Unplug(int32_t device);
 MALTOR_API int32_t MALTOR_CALL MaltorSim_Replug(int32_t device);
 
 /** Unplugs and forgets every device, clears faults, trace and debug texts,
- *  and sets the virtual clock back to automatic mode. */
+ *  and sets the virtual clock back to automatic mode. The clock's value is
+ *  kept. */
 MALTOR_API void MALTOR_CALL MaltorSim_Reset(void);
 
 /** Device options for MaltorSim_SetOption. */
@@ -59,6 +62,8 @@ MALTOR_API void MALTOR_CALL MaltorSim_Reset(void);
 #define MALTOR_SIM_OPT_HAS_INTERFACE 2  /* 0: the device exposes no interface path */
 #define MALTOR_SIM_OPT_OPEN_FAILS 3     /* 1: opening the device path fails */
 #define MALTOR_SIM_OPT_SPEED 4          /* MALTOR_SIM_FULL_SPEED or MALTOR_SIM_HIGH_SPEED */
+#define MALTOR_SIM_OPT_STREAM_RATE 5    /* sector bytes per virtual ms (default 0: unpaced) */
+#define MALTOR_SIM_OPT_LIVE_PERIOD 6    /* ms between live records (default 10; 0: none) */
 
 /** Sets a device option. Returns 0, or -1 for an unknown device or option. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t device, uint32_t option, uint32_t value);
@@ -94,12 +99,13 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_ClearFaults(int32_t device);
 /* ---- Content ----------------------------------------------------------- */
 
 /** Content items for MaltorSim_SetContent and MaltorSim_GetContent. */
-#define MALTOR_SIM_SERIAL_NUMBER 1 /* 128 bytes */
-#define MALTOR_SIM_HW_SETTINGS 2   /* 128 bytes */
-#define MALTOR_SIM_CLOCK 3         /* u32, the device's clock value */
-#define MALTOR_SIM_FIRMWARE_TEXT 4 /* up to 13 characters */
-#define MALTOR_SIM_CONFIGURATION 5 /* up to 65,536 bytes */
-#define MALTOR_SIM_STREAM_DATA 6   /* read only: the last bytes written on the stream OUT pipe */
+#define MALTOR_SIM_SERIAL_NUMBER 1    /* 128 bytes */
+#define MALTOR_SIM_HW_SETTINGS 2      /* 128 bytes */
+#define MALTOR_SIM_CLOCK 3            /* u32, the device's clock value */
+#define MALTOR_SIM_FIRMWARE_TEXT 4    /* up to 13 characters */
+#define MALTOR_SIM_CONFIGURATION 5    /* up to 65,536 bytes */
+#define MALTOR_SIM_STREAM_DATA 6      /* read only: the last bytes written on the stream OUT pipe */
+#define MALTOR_SIM_FIRMWARE_VERSION 7 /* 5 bytes: the version word (LSB first), three bytes */
 
 /** Sets a content item. Returns 0, or -1 for an unknown device, item or size. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t device, uint32_t item, const void* data,
@@ -109,6 +115,110 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t device, uint32_t ite
  *  item's full length, or -1 for an unknown device or item. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_GetContent(int32_t device, uint32_t item, void* out,
                                                     uint32_t capacity);
+
+/* ---- CAN ----------------------------------------------------------------- */
+
+/*
+ * A virtual device has CAN buses 0 and 1. Every frame sent with CANTx comes
+ * back on the same bus's receive queue (loopback); each queue holds 16 frames,
+ * and further frames are lost. Every frame the device sends or receives gets
+ * a running count as its returned word.
+ */
+
+/**
+ * Queues a frame on a bus's receive queue, as if it had come in from the bus.
+ * Returns 0, or -1 for an unknown device or bus, a length above 64, a null
+ * `data` with a length above 0, or a full queue.
+ */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_CanDeliver(int32_t device, uint8_t bus, uint32_t id,
+                                                    const uint8_t* data, uint8_t length);
+
+/** How the device answers CANRx polls. */
+#define MALTOR_SIM_CAN_RX_QUEUE 0  /* default: count 1 and the next queued frame, or count 0 */
+#define MALTOR_SIM_CAN_RX_SILENT 1 /* no answer at all */
+#define MALTOR_SIM_CAN_RX_COUNT 2  /* count `count` and no frame */
+
+/** Sets how the device answers CANRx polls. Returns 0, or -1 for an unknown
+ *  device or mode. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_CanRxMode(int32_t device, uint32_t mode, uint16_t count);
+
+/* ---- Stream IN pipe ----------------------------------------------------- */
+
+/*
+ * After command 0x13 the device sends the requested sectors on pipe 0x83
+ * (byte k of the card is ((k % 512) ^ (s * 7) ^ (s >> 8)) & 0xFF, s = k / 512),
+ * paced by MALTOR_SIM_OPT_STREAM_RATE. After command 0x19 it sends a 512-byte
+ * live record every MALTOR_SIM_OPT_LIVE_PERIOD virtual ms until command 0x1A
+ * (byte i is (r + i) & 0xFF, r counting the records read since the device was
+ * plugged); records nobody read are dropped at 0x1A. Packets queued below go
+ * out before either.
+ */
+
+/**
+ * Queues one packet of 1 to 512 bytes on the stream IN pipe; the next read of
+ * the pipe takes it whole (a read asking for less takes its first bytes and
+ * the rest is lost). Up to 64 wait. Returns 0, or -1 for an unknown device, a
+ * null `bytes`, a bad length or a full queue.
+ */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SendLiveData(int32_t device, const uint8_t* bytes,
+                                                      uint32_t length);
+
+/* ---- Firmware updates and gateway configuration ------------------------ */
+
+/*
+ * Every device takes logger images (logger frames), gateway images and
+ * gateway configurations (gateway frames), whatever its kind; kind-1 devices
+ * expect the four-byte lead-in on gateway firmware frames. Frames with a wrong
+ * length, sum, lead-in or order are refused (reply status 2) and counted as
+ * errors. After a whole firmware image (the logger finish frame, or the
+ * gateway completion frame after every announced byte) the device restarts:
+ * it vanishes 10 virtual ms later and comes back after its restart time.
+ */
+
+/** Images for MaltorSim_ImageInfo and MaltorSim_ImageGet. */
+#define MALTOR_SIM_IMAGE_FIRMWARE 1      /* the latest logger or gateway firmware image */
+#define MALTOR_SIM_IMAGE_CONFIGURATION 2 /* the latest gateway configuration */
+
+typedef struct MaltorSimImageInfo {
+  uint32_t announced;  /* the size the announce frame gave (0 for a logger image) */
+  uint32_t received;   /* bytes taken since the start or announce frame */
+  uint32_t blocks;     /* data or block frames taken */
+  uint32_t finished;   /* whole images: logger finish, gateway completion, last configuration byte */
+  uint32_t reconnects; /* logger reconnect frames */
+  uint32_t errors;     /* frames refused for a wrong length, sum, lead-in or order */
+  uint64_t hash;       /* 64-bit FNV-1a of the bytes taken */
+} MaltorSimImageInfo;
+
+/** Fills *info for an image. Returns 0, or -1 for an unknown device or image. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageInfo(int32_t device, uint32_t image,
+                                                   MaltorSimImageInfo* info);
+
+/** Copies the image's first bytes (the first 262,144 are kept) into `out`, at
+ *  most `capacity`. Returns the number of bytes kept, or -1. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageGet(int32_t device, uint32_t image, void* out,
+                                                  uint32_t capacity);
+
+/** Frames for MaltorSim_UpdateFault. */
+#define MALTOR_SIM_FRAME_LOGGER_START 1
+#define MALTOR_SIM_FRAME_LOGGER_DATA 2
+#define MALTOR_SIM_FRAME_LOGGER_FINISH 3
+#define MALTOR_SIM_FRAME_GATEWAY_ANNOUNCE 4
+#define MALTOR_SIM_FRAME_GATEWAY_BLOCK 5
+#define MALTOR_SIM_FRAME_CONFIG_ANNOUNCE 6
+#define MALTOR_SIM_FRAME_CONFIG_BLOCK 7
+
+#define MALTOR_SIM_UPDATE_REFUSE 1 /* the reply's status byte is 1 (logger byte 3, gateway byte 4) */
+#define MALTOR_SIM_UPDATE_SILENT 2 /* the frame gets no reply */
+
+/** Arms an action for the nth (1 the next) frame of a kind; it then clears
+ *  itself. MaltorSim_ClearFaults clears these too. Returns 0, or -1 for an
+ *  unknown device, frame or action, nth 0, or more than 8 armed at once. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_UpdateFault(int32_t device, uint32_t frame, uint32_t nth,
+                                                     uint32_t action);
+
+/** Sets how many virtual ms the device stays away when it restarts after a
+ *  whole firmware image (default 3,000; 0: it does not restart). Returns 0, or -1. */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetRestartTime(int32_t device, uint32_t milliseconds);
 
 /* ---- Wire trace -------------------------------------------------------- */
 
@@ -154,11 +264,15 @@ MALTOR_API void MALTOR_CALL MaltorSim_DebugClear(void);
 /** Chooses automatic or manual mode (see the top of this header). */
 MALTOR_API void MALTOR_CALL MaltorSim_ClockMode(uint32_t mode);
 
-/** Advances the virtual clock, waking every wait whose deadline it passes. */
+/** Advances the virtual clock, waking every wait whose deadline it reaches. */
 MALTOR_API void MALTOR_CALL MaltorSim_ClockAdvance(uint32_t milliseconds);
 
-/** Milliseconds the virtual clock has run since the last reset. */
+/** Milliseconds the virtual clock has run since the library was loaded. */
 MALTOR_API uint64_t MALTOR_CALL MaltorSim_ClockNow(void);
+
+/** Number of threads blocked in a wait on the virtual clock (manual mode
+ *  only), so that a test can move the clock once a wait has begun. */
+MALTOR_API uint32_t MALTOR_CALL MaltorSim_ClockWaiters(void);
 
 /** Sets the wall-clock second at which the virtual clock's 0 lies, and the
  *  value the millisecond tick counter shows there (to test its wrap). */

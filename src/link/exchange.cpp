@@ -43,7 +43,12 @@ std::uint8_t Exchange::run() {
   if (!ready_) return kNoDevice;
   TransferBuffer& buffer = buffer0();
   buffer.request[length_ - 1] = additive_sum(buffer.request, length_ - 1);
+  return rerun();
+}
 
+std::uint8_t Exchange::rerun() {
+  if (!ready_) return kNoDevice;
+  TransferBuffer& buffer = buffer0();
   if (WriteCommand(0) == 0 && !(spec_.flags & kReadAfterFailedWrite)) return kExchangeFailed;
   if (spec_.flags & kClearReply) std::memset(buffer.reply, 0, 64);
   reply_count_ = read_with(spec_.reader);

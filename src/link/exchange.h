@@ -60,6 +60,9 @@ class Exchange {
   // Adds the checksum, writes, reads and checks the reply. Returns kOk,
   // kExchangeFailed or kNoDevice.
   std::uint8_t run();
+  // Writes the frame that run() sealed once more, unchanged (same sequence
+  // number), and reads and checks a fresh reply. For operations that poll.
+  std::uint8_t rerun();
 
   const std::uint8_t* reply() const { return buffer0().reply; }
   std::uint32_t reply_count() const { return reply_count_; }

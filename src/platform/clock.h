@@ -22,4 +22,11 @@ void local_time_text(std::int64_t seconds, char (&out)[26]);
 // Suspends the calling thread.
 void sleep_ms(std::uint32_t milliseconds);
 
+class Event;
+// Waits at most `timeout_ms` on this clock for `event` to be signalled; true
+// when it was (an automatic-reset event is reset by the wait). Event::wait
+// comes here, so timed event waits run on the virtual clock in the virtual
+// device's build.
+bool wait_event(Event& event, std::uint32_t timeout_ms);
+
 }  // namespace maltor::platform

@@ -38,9 +38,15 @@ class Event {
   explicit Event(bool manual_reset) : manual_reset_(manual_reset) {}
   void set();
   void reset();
-  // Waits at most `timeout_ms` real milliseconds; true when signalled.
+  // Waits at most `timeout_ms` on the platform clock (wait_event in clock.h),
+  // so the virtual device's build waits in virtual time; true when signalled.
   bool wait(std::uint32_t timeout_ms);
   bool is_set();
+  // Takes the signal if the event is signalled (an automatic-reset event is
+  // reset by it); never waits. For the clock backends' wait_event.
+  bool take();
+  // Waits at most `timeout_ms` real milliseconds; for the host clocks' wait_event.
+  bool wait_real(std::uint32_t timeout_ms);
 
  private:
   std::mutex mutex_;

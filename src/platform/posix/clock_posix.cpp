@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/os.h"
 
 namespace maltor::platform {
 
@@ -37,6 +38,10 @@ void local_time_text(std::int64_t seconds, char (&out)[26]) {
 
 void sleep_ms(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool wait_event(Event& event, std::uint32_t timeout_ms) {
+  return event.wait_real(timeout_ms);
 }
 
 }  // namespace maltor::platform

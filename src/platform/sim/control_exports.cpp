@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "MaltorUSBdrv_sim.h"
+#include "platform/sim/model/can_state.h"
 #include "platform/sim/virtual_bus.h"
 
 using maltor::sim::FaultKind;
@@ -22,6 +23,15 @@ bool known_speed(std::uint32_t speed) {
 int32_t copy_out(const void* item, std::uint32_t length, void* out, std::uint32_t capacity) {
   if (out != nullptr) std::memcpy(out, item, length < capacity ? length : capacity);
   return static_cast<int32_t>(length);
+}
+
+// The image kept by a device's update state, or null.
+maltor::sim::ImageCapture* image_of(VirtualDevice* device, uint32_t image) {
+  if (device == nullptr) return nullptr;
+  maltor::sim::UpdateState& update = device->model.update();
+  if (image == MALTOR_SIM_IMAGE_FIRMWARE) return &update.firmware;
+  if (image == MALTOR_SIM_IMAGE_CONFIGURATION) return &update.configuration;
+  return nullptr;
 }
 
 }  // namespace
@@ -75,6 +85,13 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t id, uint32_t option, 
       if (!known_speed(value)) return -1;
       device->speed = static_cast<std::uint8_t>(value);
       return 0;
+    case MALTOR_SIM_OPT_STREAM_RATE:
+      device->model.set_stream_rate(value);
+      bus.pump(*device);
+      return 0;
+    case MALTOR_SIM_OPT_LIVE_PERIOD:
+      device->model.set_live_period(value);
+      return 0;
     default:
       return -1;
   }
@@ -109,6 +126,7 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t id, uint32_t item, c
   VirtualDevice* device = bus.by_id(id);
   if (device == nullptr || (data == nullptr && length > 0)) return -1;
   maltor::sim::DeviceContent& content = device->model.content();
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
   switch (item) {
     case MALTOR_SIM_SERIAL_NUMBER:
       if (length != sizeof content.serial) return -1;
@@ -126,6 +144,11 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t id, uint32_t item, c
       if (length > 13) return -1;
       std::memset(content.firmware_text, 0, sizeof content.firmware_text);
       std::memcpy(content.firmware_text, data, length);
+      return 0;
+    case MALTOR_SIM_FIRMWARE_VERSION:
+      if (length != 5) return -1;
+      content.firmware_word = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+      std::memcpy(content.firmware_bytes, bytes + 2, 3);
       return 0;
     case MALTOR_SIM_CONFIGURATION:
       if (length > sizeof content.configuration) return -1;
@@ -157,9 +180,72 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_GetContent(int32_t id, uint32_t item, v
       return copy_out(content.configuration, content.config_size, out, capacity);
     case MALTOR_SIM_STREAM_DATA:
       return copy_out(content.stream_out, content.stream_out_length, out, capacity);
+    case MALTOR_SIM_FIRMWARE_VERSION: {
+      const std::uint8_t version[5] = {static_cast<std::uint8_t>(content.firmware_word),
+                                       static_cast<std::uint8_t>(content.firmware_word >> 8),
+                                       content.firmware_bytes[0], content.firmware_bytes[1],
+                                       content.firmware_bytes[2]};
+      return copy_out(version, sizeof version, out, capacity);
+    }
     default:
       return -1;
   }
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SendLiveData(int32_t id, const uint8_t* bytes,
+                                                      uint32_t length) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr || bytes == nullptr) return -1;
+  if (!device->model.queue_live_packet(bytes, length)) return -1;
+  bus.pump(*device);  // a read already waiting takes it now
+  return 0;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageInfo(int32_t id, uint32_t image,
+                                                   MaltorSimImageInfo* info) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  const maltor::sim::ImageCapture* capture = image_of(bus.by_id(id), image);
+  if (capture == nullptr || info == nullptr) return -1;
+  *info =
+      MaltorSimImageInfo{capture->announced,  capture->received, capture->blocks, capture->finished,
+                         capture->reconnects, capture->errors,   capture->hash};
+  return 0;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageGet(int32_t id, uint32_t image, void* out,
+                                                  uint32_t capacity) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  const maltor::sim::ImageCapture* capture = image_of(bus.by_id(id), image);
+  if (capture == nullptr) return -1;
+  const std::uint32_t kept = capture->received < maltor::sim::ImageCapture::kKeptBytes
+                                 ? capture->received
+                                 : maltor::sim::ImageCapture::kKeptBytes;
+  return copy_out(capture->kept, kept, out, capacity);
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_UpdateFault(int32_t id, uint32_t frame, uint32_t nth,
+                                                     uint32_t action) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr) return -1;
+  return device->model.update().arm(static_cast<maltor::sim::UpdateFrame>(frame), nth,
+                                    static_cast<maltor::sim::UpdateAction>(action))
+             ? 0
+             : -1;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetRestartTime(int32_t id, uint32_t milliseconds) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr) return -1;
+  device->model.update().restart_ms = milliseconds;
+  return 0;
 }
 
 MALTOR_API uint32_t MALTOR_CALL MaltorSim_TraceCount(void) {
@@ -233,11 +319,47 @@ MALTOR_API uint64_t MALTOR_CALL MaltorSim_ClockNow(void) {
   return bus.now_ms();
 }
 
+MALTOR_API uint32_t MALTOR_CALL MaltorSim_ClockWaiters(void) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  return bus.clock_waiters();
+}
+
 MALTOR_API void MALTOR_CALL MaltorSim_ClockSetOrigin(int64_t unix_seconds, uint32_t tick) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   bus.origin_seconds = unix_seconds;
   bus.origin_tick = tick - static_cast<std::uint32_t>(bus.now_ms());
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_CanDeliver(int32_t id, uint8_t bus_number, uint32_t can_id,
+                                                    const uint8_t* data, uint8_t length) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr || length > maltor::sim::kCanMaxData || (data == nullptr && length > 0)) {
+    return -1;
+  }
+  maltor::sim::CanState& can = device->model.content().can;
+  maltor::sim::CanBus* target = can.bus(bus_number);
+  if (target == nullptr) return -1;
+  maltor::sim::CanFrame frame;
+  frame.length = length;
+  frame.identifier = can_id;
+  if (length > 0) std::memcpy(frame.data, data, length);
+  frame.returned_word = can.stamp();
+  return target->push(frame) ? 0 : -1;
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_CanRxMode(int32_t id, uint32_t mode, uint16_t count) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  if (device == nullptr || mode > MALTOR_SIM_CAN_RX_COUNT) return -1;
+  maltor::sim::CanState& can = device->model.content().can;
+  can.rx_mode = static_cast<maltor::sim::CanRxMode>(mode);
+  can.forced_count = count;
+  return 0;
 }
 
 }  // extern "C"

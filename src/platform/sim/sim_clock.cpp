@@ -1,5 +1,6 @@
 // Clocks, sleeping and debug output of the virtual device's build: all time
 // is the virtual bus's clock, and debug texts are captured for inspection.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -68,6 +69,23 @@ void sleep_ms(std::uint32_t milliseconds) {
   std::unique_lock held(bus.lock);
   const std::uint64_t deadline = bus.now_ms() + milliseconds;
   bus.wait_until(held, deadline, [&] { return bus.now_ms() >= deadline; });
+}
+
+bool wait_event(Event& event, std::uint32_t timeout_ms) {
+  VirtualBus& bus = VirtualBus::get();
+  std::unique_lock held(bus.lock);
+  const std::uint64_t deadline = bus.now_ms() + timeout_ms;
+  for (;;) {
+    if (event.take()) return true;
+    if (bus.now_ms() >= deadline) return false;
+    if (!bus.manual_clock_) {
+      bus.advance(deadline - bus.now_ms());
+      return event.take();
+    }
+    // Event::set does not wake the bus, so a manual-mode wait looks again
+    // after a real millisecond or when the clock moves.
+    bus.changed.wait_for(held, std::chrono::milliseconds(1));
+  }
 }
 
 void debug_output(const char* text) {

@@ -212,12 +212,16 @@ bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::ui
   VirtualBus& bus = VirtualBus::get();
   std::unique_lock held(bus.lock);
   SimIo& io = sim_io(record);
-  const std::uint32_t timeout = io.device->read_timeout_ms[pipe == sim::kStreamIn];
   const auto done = [&] { return io.status != IoStatus::kPending; };
-  if (timeout != 0) {
-    bus.wait_until(held, bus.now_ms() + timeout, done);
-  } else {
-    bus.changed.wait(held, done);
+  // A read still pending is still listed on its device, so the device is
+  // alive; one that completed (perhaps by a reset) may name a freed device.
+  if (!done()) {
+    const std::uint32_t timeout = io.device->read_timeout_ms[pipe == sim::kStreamIn];
+    if (timeout != 0) {
+      bus.wait_until(held, bus.now_ms() + timeout, done);
+    } else {
+      bus.changed.wait(held, done);
+    }
   }
   if (!done()) bus.complete(io, IoStatus::kFailed, 0);  // timed out
   bus.unlink(io);

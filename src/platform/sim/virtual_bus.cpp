@@ -31,9 +31,9 @@ VirtualBus& VirtualBus::get() {
 }
 
 VirtualDevice* VirtualBus::plug(std::uint8_t kind, std::uint8_t speed, std::int32_t position) {
-  if (order_count_ == kMaxDevices || device_total_ == 64) return nullptr;
+  if (order_count_ == kMaxDevices || device_total_ == kDeviceStore) return nullptr;
   auto& slot = devices_[device_total_];
-  slot = std::make_unique<VirtualDevice>(device_total_ + 1, kind, speed);
+  slot = std::make_unique<VirtualDevice>(first_id_ + device_total_, kind, speed);
   ++device_total_;
   VirtualDevice* device = slot.get();
   device->model.advance_time(now_ms_);
@@ -65,8 +65,14 @@ bool VirtualBus::replug(VirtualDevice& device) {
 }
 
 void VirtualBus::reset() {
-  for (int i = 0; i < device_total_; ++i) unplug(*devices_[i]);
-  // Devices stay allocated: handles the library still holds must not dangle.
+  // Unplugging completes every outstanding transfer, so no transfer record
+  // points at a device once it is freed.
+  for (int i = 0; i < device_total_; ++i) {
+    unplug(*devices_[i]);
+    devices_[i].reset();
+  }
+  first_id_ += device_total_;
+  device_total_ = 0;
   order_count_ = 0;
   manual_clock_ = false;
   trace_clear();
@@ -75,8 +81,8 @@ void VirtualBus::reset() {
 }
 
 VirtualDevice* VirtualBus::by_id(std::int32_t id) {
-  if (id < 1 || id > device_total_) return nullptr;
-  return devices_[id - 1].get();
+  if (id < first_id_ || id - first_id_ >= device_total_) return nullptr;
+  return devices_[id - first_id_].get();
 }
 
 Handle VirtualBus::file_handle(const VirtualDevice& device) const {
@@ -147,7 +153,25 @@ void VirtualBus::advance(std::uint64_t milliseconds) {
     order_[i]->model.advance_time(now_ms_);
     if (order_[i]->reads != nullptr) pump(*order_[i]);
   }
+  run_restarts();
   changed.notify_all();
+}
+
+void VirtualBus::run_restarts() {
+  for (int i = 0; i < device_total_; ++i) {
+    VirtualDevice& device = *devices_[i];
+    UpdateState& update = device.model.update();
+    if (!update.restart_pending) continue;
+    if (!update.away && now_ms_ >= update.vanish_at_ms) {
+      update.away = true;
+      unplug(device);
+    }
+    if (update.away && now_ms_ >= update.back_at_ms) {
+      update.restart_pending = false;
+      update.away = false;
+      replug(device);
+    }
+  }
 }
 
 void VirtualBus::trace(const VirtualDevice& device, std::uint8_t pipe, const std::uint8_t* data,

@@ -93,17 +93,23 @@ class VirtualBus {
   std::uint64_t read_clock();
   void advance(std::uint64_t milliseconds);
   // Waits until `done()` holds or the clock reaches `deadline`. In automatic
-  // mode a wait that is not already done jumps the clock to its deadline.
+  // mode a wait that is not already done jumps the clock to its deadline; in
+  // manual mode it blocks, and a switch back to automatic mode releases it.
   template <typename Done>
   bool wait_until(std::unique_lock<std::mutex>& held, std::uint64_t deadline, Done done) {
-    if (done()) return true;
-    if (!manual_clock_) {
-      if (deadline > now_ms_) advance(deadline - now_ms_);
-      return done();
+    while (!done() && now_ms_ < deadline) {
+      if (!manual_clock_) {
+        advance(deadline - now_ms_);
+        break;
+      }
+      ++clock_waiters_;
+      changed.wait(held);
+      --clock_waiters_;
     }
-    changed.wait(held, [&] { return done() || now_ms_ >= deadline; });
     return done();
   }
+  // Threads blocked in a manual-mode wait.
+  std::uint32_t clock_waiters() const { return clock_waiters_; }
   bool manual_clock_ = false;
   std::int64_t origin_seconds = 1'780'000'000;  // wall-clock second of virtual 0
   std::uint32_t origin_tick = 0;
@@ -123,9 +129,16 @@ class VirtualBus {
 
  private:
   VirtualBus() = default;
+  // Unplugs and replugs devices that restart after a firmware update.
+  void run_restarts();
 
-  std::unique_ptr<VirtualDevice> devices_[64];  // every device ever plugged since reset
+  // Every device plugged since the last reset, by id from first_id_ on. Ids
+  // are never reused, so a handle from before a reset stays stale.
+  static constexpr std::int32_t kDeviceStore = 64;
+  std::unique_ptr<VirtualDevice> devices_[kDeviceStore];
   std::int32_t device_total_ = 0;
+  std::int32_t first_id_ = 1;
+  std::uint32_t clock_waiters_ = 0;
   VirtualDevice* order_[kMaxDevices] = {};
   int order_count_ = 0;
   std::uint64_t now_ms_ = 0;

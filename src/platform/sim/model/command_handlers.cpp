@@ -32,8 +32,10 @@ bool is_standard_frame(const std::uint8_t* frame, std::uint32_t length) {
 void CommandHandlers::dispatch(DeviceModel& model, const std::uint8_t* frame,
                                std::uint32_t length) {
   if (!is_standard_frame(frame, length)) {
-    if (storage_layouts(model, frame, length)) return;
-    update_layouts(model, frame, length);
+    // Kind-1 gateway frames have the Mirel frame's lead-in and length field;
+    // the update layouts claim only their own command pairs, so they go first.
+    if (update_layouts(model, frame, length)) return;
+    storage_layouts(model, frame, length);
     return;
   }
   const Handler handler = find_handler(frame[3]);

@@ -1,5 +1,7 @@
 #include "platform/sim/model/device_model.h"
 
+#include <cstring>
+
 #include "platform/sim/model/command_handlers.h"
 
 namespace maltor::sim {
@@ -22,6 +24,7 @@ bool DeviceModel::arm_fault(FaultKind kind, std::int32_t command, std::uint32_t 
 }
 
 void DeviceModel::clear_faults() {
+  update_.clear_faults();
   for (Fault& fault : faults_) fault = Fault{};
   stall_after_ = ~std::uint64_t{0};
 }
@@ -98,13 +101,53 @@ void DeviceModel::send_reply(std::uint8_t* reply, std::uint32_t length) {
 bool DeviceModel::readable(std::uint8_t pipe) const {
   if (pipe == kCommandIn) return !replies_.empty();
   if (pipe != kStreamIn) return false;
+  if (packet_count_ > 0) return true;
   if (live_running_ && live_ready_ > 0) return true;
+  if (stream_rate_ != 0 && stream_budget_ == 0) return false;
   return stream_remaining_ > 0 && stream_sent_ < stall_after_;
 }
+
+namespace {
+
+// The card's sectors are the bytes 0..255, 0..255 XORed with one key per
+// sector (DeviceContent::card_byte); a table of all 256 keyed sectors lets a
+// stream read copy rather than compute byte by byte.
+struct SectorPatterns {
+  SectorPatterns() {
+    for (std::uint32_t key = 0; key < 256; ++key) {
+      for (std::uint32_t i = 0; i < 512; ++i) bytes[key][i] = static_cast<std::uint8_t>(i ^ key);
+    }
+  }
+  std::uint8_t bytes[256][512];
+};
+
+void fill_card(std::uint64_t offset, std::uint8_t* out, std::uint64_t n) {
+  static const SectorPatterns patterns;
+  while (n > 0) {
+    const std::uint64_t sector = offset / 512;
+    const std::uint32_t within = static_cast<std::uint32_t>(offset % 512);
+    const std::uint64_t take = n < 512 - within ? n : 512 - within;
+    const auto key = static_cast<std::uint8_t>((sector * 7) ^ (sector >> 8));
+    std::memcpy(out, patterns.bytes[key] + within, take);
+    out += take;
+    offset += take;
+    n -= take;
+  }
+}
+
+}  // namespace
 
 std::uint32_t DeviceModel::read(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t capacity) {
   if (pipe == kCommandIn) return replies_.pop(buffer, capacity);
   if (pipe != kStreamIn || !readable(pipe)) return 0;
+  if (packet_count_ > 0) {
+    const LivePacket& packet = packets_[packet_head_];
+    const std::uint32_t n = capacity < packet.length ? capacity : packet.length;
+    std::memcpy(buffer, packet.bytes, n);
+    packet_head_ = (packet_head_ + 1) % kLivePackets;
+    --packet_count_;
+    return n;
+  }
   if (live_running_ && live_ready_ > 0) {
     const std::uint32_t n = capacity < 512 ? capacity : 512;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -117,10 +160,12 @@ std::uint32_t DeviceModel::read(std::uint8_t pipe, std::uint8_t* buffer, std::ui
   std::uint64_t n = capacity;
   if (n > stream_remaining_) n = stream_remaining_;
   if (stream_sent_ + n > stall_after_) n = stall_after_ - stream_sent_;
-  for (std::uint64_t i = 0; i < n; ++i) buffer[i] = DeviceContent::card_byte(stream_offset_ + i);
+  if (stream_rate_ != 0 && n > stream_budget_) n = stream_budget_;
+  fill_card(stream_offset_, buffer, n);
   stream_offset_ += n;
   stream_remaining_ -= n;
   stream_sent_ += n;
+  if (stream_rate_ != 0) stream_budget_ -= n;
   return static_cast<std::uint32_t>(n);
 }
 
@@ -128,23 +173,52 @@ void DeviceModel::advance_time(std::uint64_t now_ms) {
   if (now_ms <= now_ms_) return;
   // The device clock counts seconds.
   content_.clock += static_cast<std::uint32_t>(now_ms / 1000 - now_ms_ / 1000);
+  // A paced stream may send what the elapsed time allows, up to one second's
+  // worth when nobody reads.
+  if (stream_rate_ != 0 && stream_remaining_ > 0) {
+    const std::uint64_t cap = std::uint64_t{stream_rate_} * 1000;
+    stream_budget_ += std::uint64_t{stream_rate_} * (now_ms - now_ms_);
+    if (stream_budget_ > cap) stream_budget_ = cap;
+  }
   now_ms_ = now_ms;
-  // Live records come every 10 ms while live data runs (at most 64 queued).
-  while (live_running_ && live_next_ms_ <= now_ms_) {
+  // Live records come every live period while live data runs (at most 64 queued).
+  while (live_running_ && live_period_ms_ != 0 && live_next_ms_ <= now_ms_) {
     if (live_ready_ < 64) ++live_ready_;
-    live_next_ms_ += 10;
+    live_next_ms_ += live_period_ms_;
   }
 }
 
 void DeviceModel::start_stream(std::uint64_t offset, std::uint64_t bytes) {
   stream_offset_ = offset;
   stream_remaining_ = bytes;
+  stream_budget_ = 0;
 }
 
 void DeviceModel::set_live(bool on) {
   live_running_ = on;
   live_ready_ = 0;
-  live_next_ms_ = now_ms_ + 10;
+  live_next_ms_ = now_ms_ + live_period_ms_;
+}
+
+void DeviceModel::set_stream_rate(std::uint32_t bytes_per_ms) {
+  stream_rate_ = bytes_per_ms;
+  stream_budget_ = 0;
+}
+
+void DeviceModel::set_live_period(std::uint32_t milliseconds) {
+  live_period_ms_ = milliseconds;
+  live_next_ms_ = now_ms_ + milliseconds;
+}
+
+bool DeviceModel::queue_live_packet(const std::uint8_t* bytes, std::uint32_t length) {
+  if (length == 0 || length > sizeof packets_[0].bytes || packet_count_ == kLivePackets) {
+    return false;
+  }
+  LivePacket& packet = packets_[(packet_head_ + packet_count_) % kLivePackets];
+  std::memcpy(packet.bytes, bytes, length);
+  packet.length = length;
+  ++packet_count_;
+  return true;
 }
 
 bool DeviceModel::take_vanish_request() {

@@ -12,6 +12,7 @@
 
 #include "platform/sim/model/device_content.h"
 #include "platform/sim/model/reply_queue.h"
+#include "platform/sim/model/update_state.h"
 
 namespace maltor::sim {
 
@@ -46,6 +47,8 @@ class DeviceModel {
 
   std::uint8_t kind() const { return kind_; }
   DeviceContent& content() { return content_; }
+  // Logger and gateway images, update faults and the restart after an update.
+  UpdateState& update() { return update_; }
 
   // Arms a fault; false when the kind is unknown.
   bool arm_fault(FaultKind kind, std::int32_t command, std::uint32_t nth, std::uint32_t param);
@@ -77,9 +80,22 @@ class DeviceModel {
   // Starts streaming `bytes` bytes of the card from byte `offset` on the stream IN pipe.
   void start_stream(std::uint64_t offset, std::uint64_t bytes);
   void stop_stream() { stream_remaining_ = 0; }
-  // Starts or stops live records on the stream IN pipe (one every 10 ms).
+  // Starts or stops live records on the stream IN pipe (one every live
+  // period while running).
   void set_live(bool on);
   std::uint64_t now_ms() const { return now_ms_; }
+
+  // ---- stream pacing and live packets (control API) ----
+
+  // Sector downloads send at most `bytes_per_ms` bytes per virtual ms; 0
+  // sends as fast as the host reads.
+  void set_stream_rate(std::uint32_t bytes_per_ms);
+  // Virtual ms between live records while live data runs; 0 sends none by
+  // itself (only queued packets).
+  void set_live_period(std::uint32_t milliseconds);
+  // Queues one packet of 1 to 512 bytes on the stream IN pipe, sent before
+  // anything else whether live data runs or not. False when it does not fit.
+  bool queue_live_packet(const std::uint8_t* bytes, std::uint32_t length);
 
  private:
   Fault* matching_fault(std::int32_t command);
@@ -96,13 +112,27 @@ class DeviceModel {
   std::uint64_t stream_offset_ = 0;  // byte offset into the card of the next byte
   std::uint64_t stream_sent_ = 0;
   std::uint64_t stall_after_ = ~std::uint64_t{0};
+  std::uint32_t stream_rate_ = 0;    // bytes per virtual ms; 0 unpaced
+  std::uint64_t stream_budget_ = 0;  // bytes the pace allows now
   bool live_running_ = false;
   std::uint64_t live_ready_ = 0;  // records produced but not yet read
   std::uint64_t live_next_ms_ = 0;
+  std::uint32_t live_period_ms_ = 10;
   std::uint32_t live_counter_ = 0;
   std::uint64_t now_ms_ = 0;
 
+  // Packets queued through the control API, oldest first.
+  struct LivePacket {
+    std::uint32_t length;
+    std::uint8_t bytes[512];
+  };
+  static constexpr std::uint32_t kLivePackets = 64;
+  LivePacket packets_[kLivePackets];
+  std::uint32_t packet_head_ = 0;
+  std::uint32_t packet_count_ = 0;
+
   std::uint8_t scratch_[kReplyCapacity];
+  UpdateState update_;
 };
 
 }  // namespace maltor::sim

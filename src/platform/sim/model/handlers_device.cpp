@@ -11,6 +11,7 @@ namespace {
 std::uint32_t firmware_version(DeviceModel& m, const Request&, std::uint8_t* data) {
   put16(data, m.content().firmware_word);
   std::memcpy(data + 2, m.content().firmware_bytes, 3);
+  std::memset(data + 5, 0, 4);
   return 9;
 }
 
@@ -35,6 +36,7 @@ std::uint32_t get_serial(DeviceModel& m, const Request&, std::uint8_t* data) {
   return 128;
 }
 
+// The block replaces the serial number; the rest of the 128 bytes is cleared.
 std::uint32_t set_serial(DeviceModel& m, const Request& r, std::uint8_t*) {
   if (r.payload_length() < 1) return 0;
   std::uint32_t n = r.payload()[0];
@@ -54,6 +56,8 @@ std::uint32_t get_hw_settings(DeviceModel& m, const Request&, std::uint8_t* data
   return 128;
 }
 
+// The data replace the block from its start; the selector bytes are not
+// looked at and bytes past the block's end are dropped.
 std::uint32_t set_hw_settings(DeviceModel& m, const Request& r, std::uint8_t*) {
   if (r.payload_length() < 3) return 0;
   std::uint32_t n = r.payload()[2];
@@ -62,33 +66,53 @@ std::uint32_t set_hw_settings(DeviceModel& m, const Request& r, std::uint8_t*) {
   return 0;
 }
 
+// A locked page is answered with a two-byte status reply.
 std::uint32_t eeprom_page(DeviceModel& m, const Request& r, std::uint8_t* data) {
   const std::uint8_t page = r.payload_length() >= 1 ? r.payload()[0] : 0;
+  if (page >= DeviceContent::kFirstLockedPage) {
+    data[0] = DeviceContent::kPageLocked;
+    data[1] = page;
+    return 2;
+  }
   std::memcpy(data, m.content().eeprom[page], 64);
   return 64;
 }
 
-std::uint32_t store_eeprom(DeviceModel&, const Request&, std::uint8_t* data) {
-  data[0] = 0;  // stored
+// Stores the settings block in the two pages from selector 1 on; a locked
+// page refuses.
+std::uint32_t store_eeprom(DeviceModel& m, const Request& r, std::uint8_t* data) {
+  const std::uint32_t page = r.payload_length() >= 1 ? r.payload()[0] : 0;
+  if (page + 1 >= DeviceContent::kFirstLockedPage) {
+    data[0] = DeviceContent::kPageLocked;
+    return 1;
+  }
+  std::memcpy(m.content().eeprom[page], m.content().hw_settings, 64);
+  std::memcpy(m.content().eeprom[page + 1], m.content().hw_settings + 64, 64);
+  data[0] = 0;
   return 1;
 }
 
 std::uint32_t maltor_info(DeviceModel& m, const Request&, std::uint8_t* data) {
   data[0] = m.content().info_byte;
   data[1] = m.content().info_value;
-  std::memset(data + 2, 0, 9);
+  // Further info bytes the library does not read.
+  for (int i = 2; i < 11; ++i) data[i] = static_cast<std::uint8_t>(0x30 + i);
   return 11;
 }
 
 std::uint32_t get_single_setting(DeviceModel& m, const Request& r, std::uint8_t* data) {
   const std::uint16_t number = r.payload_length() >= 2 ? get16(r.payload()) : 0;
-  put16(data, m.content().single_settings[number & 0xFF]);
+  const std::uint8_t* block = m.content().hw_settings;
+  put16(data, number < DeviceContent::kSingleSettings ? get16(block + 2 * number)
+                                                      : DeviceContent::kNoSetting);
   return 2;
 }
 
 std::uint32_t set_single_setting(DeviceModel& m, const Request& r, std::uint8_t*) {
-  if (r.payload_length() >= 4) {
-    m.content().single_settings[get16(r.payload()) & 0xFF] = get16(r.payload() + 2);
+  if (r.payload_length() < 4) return 0;
+  const std::uint16_t number = get16(r.payload());
+  if (number < DeviceContent::kSingleSettings) {
+    put16(m.content().hw_settings + 2 * number, get16(r.payload() + 2));
   }
   return 0;
 }

@@ -1,0 +1,28 @@
+# GoogleTest for the test programs. A native build uses the installed package;
+# a cross-build compiles Debian's googletest sources with the same toolchain.
+if(CMAKE_CROSSCOMPILING)
+  set(MALTOR_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "googletest sources for cross-builds")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${MALTOR_GTEST_SOURCE_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(library gtest gtest_main gmock gmock_main)
+    if(TARGET ${library} AND NOT TARGET GTest::${library})
+      add_library(GTest::${library} ALIAS ${library})
+    endif()
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# Registers a test program with ctest: one ctest test per case natively; the
+# whole program as one test under an emulator, where every process start costs
+# seconds.
+function(maltor_add_gtest target)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
+    set_tests_properties(${target} PROPERTIES TIMEOUT 300)
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
+  endif()
+endfunction()

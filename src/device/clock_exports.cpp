@@ -1,0 +1,44 @@
+// The device clock: one 32-bit value passed through unchanged.
+#include "MaltorUSBdrv.h"
+#include "device/reply_decode.h"
+#include "link/exchange.h"
+#include "link/result.h"
+
+using maltor::kNoDevice;
+using maltor::kOk;
+using maltor::device::query;
+using maltor::device::ReplyDecode;
+using maltor::device::u32_at;
+using maltor::link::CommandId;
+using maltor::link::Exchange;
+using maltor::link::put_u32;
+
+namespace {
+
+constexpr ReplyDecode kClock{1, {u32_at(5)}};
+
+// What GetDateTime returns when the clock cannot be read: 0 is no plausible
+// device time, so a caller that looks can tell the failure.
+constexpr uint32_t kClockUnknown = 0;
+
+}  // namespace
+
+extern "C" {
+
+MALTOR_API uint8_t MALTOR_CALL SCGetDateTime(uint32_t* clock_value) {
+  return query<CommandId::kGetDateTime, kClock>(clock_value);
+}
+
+MALTOR_API uint32_t MALTOR_CALL GetDateTime(void) {
+  uint32_t clock_value = kClockUnknown;
+  return SCGetDateTime(&clock_value) == kOk ? clock_value : kClockUnknown;
+}
+
+MALTOR_API uint8_t MALTOR_CALL SCSetDateTime(uint32_t clock_value) {
+  Exchange exchange(CommandId::kSetDateTime);
+  if (!exchange.ready()) return kNoDevice;
+  put_u32(exchange.payload(), clock_value);
+  return exchange.run();
+}
+
+}  // extern "C"

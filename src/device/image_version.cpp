@@ -1,0 +1,41 @@
+// The version text stored inside a firmware image file; no device involved.
+#include <cstdio>
+#include <cstring>
+
+#include "MaltorUSBdrv.h"
+#include "platform/os.h"
+
+namespace {
+
+// The image keeps its version in two 6-byte fields.
+constexpr std::int64_t kFirstFieldOffset = 0x3FF0;
+constexpr std::int64_t kSecondFieldOffset = 0x7FFF8;
+constexpr std::size_t kFieldLength = 6;
+
+}  // namespace
+
+extern "C" {
+
+MALTOR_API uint8_t MALTOR_CALL GetFileNameFirmwareVersion(const char* path, char* text) {
+  if (path == nullptr || text == nullptr) return 0;
+  maltor::platform::File image;
+  if (!image.open(path, maltor::platform::FileMode::kReadBinary)) return 0;
+  std::memset(text, 0, 10);
+
+  char field[kFieldLength] = {};
+  if (!image.seek(kFirstFieldOffset, SEEK_SET) || image.read(field, kFieldLength) == 0) return 0;
+  std::memcpy(text, field, kFieldLength);
+  text[5] = '_';  // replaces the field's sixth byte
+
+  char second[kFieldLength] = {};
+  const std::size_t got =
+      image.seek(kSecondFieldOffset, SEEK_SET) ? image.read(second, kFieldLength) : 0;
+  // An image that ends before the second field leaves text bytes 6–11 at 0
+  // and the text unterminated, so a caller can tell it apart.
+  std::memcpy(text + 6, second, kFieldLength);
+  if (got > 0) text[13] = '\0';
+  // Byte 12 is never written: the text keeps whatever the caller had there.
+  return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,48 @@
+// Host clocks on Windows: the C runtime's 64-bit clocks for the wall clock,
+// the system tick count for milliseconds.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// windows.h first: the runtime headers below are used alongside it.
+#include <sys/timeb.h>
+#include <time.h>
+
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace maltor::platform {
+
+std::uint32_t tick_ms() {
+  return GetTickCount();
+}
+
+std::int64_t now_seconds() {
+  return _time64(nullptr);
+}
+
+void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
+  struct __timeb64 now {};
+  _ftime64(&now);
+  *seconds = now.time;
+  *milliseconds = now.millitm;
+}
+
+void local_time_text(std::int64_t seconds, char (&out)[26]) {
+  const __time64_t value = seconds;
+  const char* text = _ctime64(&value);
+  // Out of the runtime's range (before 1970 or after 3000) there is no text.
+  if (text == nullptr) {
+    out[0] = '\0';
+    return;
+  }
+  std::strncpy(out, text, sizeof out - 1);
+  out[sizeof out - 1] = '\0';
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
+
+}  // namespace maltor::platform

@@ -1,0 +1,116 @@
+#include "storage/log_download.h"
+
+#include <mutex>
+
+#include "link/connection.h"
+#include "link/device_table.h"
+#include "link/exchange.h"
+#include "link/result.h"
+#include "platform/os.h"
+#include "platform/usb.h"
+
+namespace maltor::storage {
+
+namespace {
+
+std::uint8_t g_download_flag = 0;
+
+// The chunk buffer is a static of its own rather than part of slot 0's
+// transfer buffer: a stop sent from another thread runs its exchange through
+// that buffer while a chunk is being read.
+std::uint8_t g_chunk[kChunkSize];
+
+inline constexpr std::uint8_t kStalled = kExchangeFailed;
+
+// Reads the stream into `path` until `byte_count` bytes have come, a stop
+// was asked for or the stream stalled. Returns kStalled, else the success
+// value (1 or 0) of the last read, 1 when none was made.
+std::uint8_t download_loop(const char* path, std::uint32_t byte_count) {
+  const link::Handle usb = link::slot0().usb;
+  platform::remove_file(path);
+  // A destination that cannot be opened is not reported: the stream is still
+  // read to its end, so the device is left idle, and its bytes are dropped.
+  platform::File file;
+  file.open(path, platform::FileMode::kAppendBinary);
+
+  // A stop's pipe abort only releases a read already in progress; a read that
+  // starts just after it would wait for data the device no longer sends. So
+  // every read is bounded: one that ends empty finds the flag cleared and the
+  // loop ends. 1,000 ms is ten times the longest read access time an SD card
+  // may take, so a running stream never trips it, while a stop in that window
+  // still ends the call within a second and a dead stream is reported after
+  // ten empty reads (10 s).
+  platform::set_pipe_timeout(usb, link::kStreamInPipe, kStreamReadTimeoutMs);
+
+  std::uint32_t chunk = byte_count < kChunkSize ? byte_count : kChunkSize;
+  bool go_on = download_flag() != 0;
+  std::uint8_t result = 1;
+  std::uint32_t received = 0;
+  std::uint32_t empty_run = 0;
+  while (byte_count != 0 && go_on) {
+    std::uint32_t n = 0;
+    result = platform::pipe_read_sync(usb, link::kStreamInPipe, g_chunk, chunk, &n) ? 1 : 0;
+    received += n;
+    empty_run = n == 0 ? empty_run + 1 : 0;
+    if (n > 0) file.write(g_chunk, n);
+    const std::uint32_t remaining = byte_count - received;
+    chunk = remaining < kChunkSize ? remaining : kChunkSize;
+    go_on = download_flag() != 0;
+    if (!go_on) platform::debug_output("Cancel Operation\n");
+    if (empty_run >= kStallReads) {
+      result = kStalled;
+      break;
+    }
+    if (received >= byte_count) break;
+  }
+
+  file.close();
+  platform::pipe_abort(usb, link::kStreamInPipe);
+  // Live-data reads on the same pipe may stay pending for long; they must not
+  // inherit the download's bound.
+  platform::set_pipe_timeout(usb, link::kStreamInPipe, 0);
+  return result;
+}
+
+}  // namespace
+
+std::uint8_t download_flag() {
+  std::lock_guard held(link::g_library_lock);
+  return g_download_flag;
+}
+
+void set_download_flag(std::uint8_t value) {
+  std::lock_guard held(link::g_library_lock);
+  g_download_flag = value;
+}
+
+std::uint8_t request_send_data(const char* path, std::uint32_t first, std::uint32_t last) {
+  if (path == nullptr) return kBadArgument;
+  link::Exchange exchange(link::CommandId::kSdRequestSendData);
+  if (!exchange.ready()) return kNoDevice;
+  std::uint8_t* payload = exchange.payload();
+  link::put_u32(payload, first);
+  link::put_u32(payload + 4, last);
+  // Frame bytes 13-14 are reserved; zeros rather than whatever an earlier
+  // frame left in the request area, so the request is the same every time.
+  payload[8] = 0;
+  payload[9] = 0;
+  if (const auto result = exchange.run(); result != kOk) return result;
+
+  set_download_flag(1);
+  // Wraps modulo 2^32 like the device's own count.
+  const std::uint32_t byte_count = (last - first + 1) * kSectorSize;
+  return download_loop(path, byte_count) == kStalled ? kExchangeFailed : kOk;
+}
+
+std::uint8_t stop_send_data() {
+  link::Exchange exchange(link::CommandId::kSdStopSendData);
+  if (!exchange.ready()) return kNoDevice;
+  const link::Handle usb = link::slot0().usb;
+  if (const auto result = exchange.run(); result != kOk) return result;
+  set_download_flag(0);
+  platform::pipe_abort(usb, link::kStreamInPipe);
+  return kOk;
+}
+
+}  // namespace maltor::storage

@@ -1,0 +1,38 @@
+#include "storage/mirel_frame.h"
+
+#include "link/device_table.h"
+#include "link/exchange.h"
+#include "link/result.h"
+
+namespace maltor::storage {
+
+std::uint8_t* mirel_payload() {
+  return link::buffer0().request + kMirelPayloadOffset;
+}
+
+std::uint32_t build_mirel_frame(std::uint16_t command, std::uint32_t payload_length) {
+  std::uint8_t* frame = link::buffer0().request;
+  const std::uint32_t length = kMirelPayloadOffset + payload_length + 1;
+  for (int i = 0; i < 6; ++i) frame[i] = 0;
+  link::put_u16(frame + 6, command);
+  frame[length - 1] = link::additive_sum(frame, length - 1);
+  link::put_u16(frame + 4, static_cast<std::uint16_t>(length));
+  return length;
+}
+
+MirelExchange::MirelExchange(std::uint16_t command, std::uint32_t payload_length)
+    : command_(command), payload_length_(payload_length), ready_(link::device_open()) {}
+
+std::uint8_t MirelExchange::run(std::uint32_t read_length, std::uint32_t timeout_ms) {
+  if (!ready_) return kNoDevice;
+  const std::uint32_t length = build_mirel_frame(command_, payload_length_);
+  reply_count_ = link::raw_exchange(length, read_length, timeout_ms, link::Reader::kFixed);
+  if (reply_count_ == 0) return kExchangeFailed;
+  return reply()[kMirelStatusOffset];
+}
+
+const std::uint8_t* MirelExchange::reply() const {
+  return link::buffer0().reply;
+}
+
+}  // namespace maltor::storage

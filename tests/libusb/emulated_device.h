@@ -1,0 +1,89 @@
+// One USB device emulated in a umockdev testbed. Its sysfs entry and
+// descriptors let libusb enumerate it; an ioctl handler answers the usbdevfs
+// requests libusb makes on its /dev node (claim, submit, reap, discard) from a
+// DeviceModel, the model the virtual device runs. A device without a model is
+// a foreign one: listed on the bus, never answered.
+#pragma once
+
+#include <umockdev.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/sim/model/device_model.h"
+
+namespace maltor::test {
+
+struct DeviceSpec {
+  int port;  // port on bus 1: sysfs name "1-<port>", libusb path "usb:1-<port>"
+  std::uint16_t vendor;
+  std::uint16_t product;
+  const char* serial;  // null: the device has no serial string
+  int speed_mbps;      // 480 high speed, 12 full speed
+  std::uint8_t kind;   // the model's device kind; 0 for a foreign device
+};
+
+class EmulatedDevice {
+ public:
+  EmulatedDevice(UMockdevTestbed* testbed, const DeviceSpec& spec);
+  ~EmulatedDevice();
+  EmulatedDevice(const EmulatedDevice&) = delete;
+  EmulatedDevice& operator=(const EmulatedDevice&) = delete;
+
+  // Adds the device to the testbed under a fresh device number, as a device
+  // plugged into its port gets.
+  void plug();
+  // Fails its outstanding transfers with ENODEV and removes it from the bus.
+  void unplug();
+  bool plugged() const { return plugged_; }
+
+  // Runs `work` on the device's model under the handler's lock.
+  template <typename Work>
+  auto with_model(Work work) {
+    std::lock_guard held(mutex_);
+    return work(*model_);
+  }
+  // A fresh model: no queued replies, no faults, default content.
+  void reset_model();
+
+  // IN transfers submitted on `endpoint` and still waiting for data.
+  int pending_reads(std::uint8_t endpoint);
+
+  const DeviceSpec& spec() const { return spec_; }
+
+ private:
+  struct Urb {
+    UMockdevIoctlClient* client;
+    UMockdevIoctlData* urb;     // the client's usbdevfs_urb, as a local copy
+    UMockdevIoctlData* buffer;  // its buffer, or null for an empty one
+    bool in;
+    bool completed;
+  };
+
+  static gboolean on_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
+  gboolean handle(UMockdevIoctlClient* client);
+  void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+  void reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+  void discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+  void answer_control(Urb& urb);
+  bool fill_from_model(Urb& urb);
+  void finish(Urb& urb, int status, int actual_length);
+  void release(Urb& urb);
+  void drop_disconnected();
+  std::string record() const;
+
+  UMockdevTestbed* testbed_;
+  DeviceSpec spec_;
+  UMockdevIoctlBase* handler_ = nullptr;
+  std::mutex mutex_;
+  std::unique_ptr<sim::DeviceModel> model_;
+  std::vector<Urb> urbs_;  // submitted and not yet reaped, oldest first
+  int device_number_ = 0;
+  bool plugged_ = false;
+  bool vanished_ = false;  // every request fails with ENODEV
+};
+
+}  // namespace maltor::test

@@ -1,0 +1,251 @@
+// The writer and the two readers: their waits, the reply checks, short
+// replies and devices that vanish.
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "link/transfer.h"
+#include "link_test_util.h"
+
+namespace maltor::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+using Transfers = LinkTest;
+
+std::uint8_t call_firmware_version() {
+  FirmwareVersion version;
+  return get_firmware_version(&version);
+}
+std::uint8_t call_serial_number() {
+  std::uint8_t block[128];
+  return SCGetSerialNumber(block);
+}
+std::uint8_t call_set_hw_settings() {
+  const std::uint8_t data[2] = {7, 8};
+  return SCSetHWSettings(1, 2, 2, data);
+}
+
+struct Command {
+  const char* name;
+  std::uint8_t code;
+  std::uint8_t (*call)();
+  std::uint64_t read_wait_ms;
+};
+
+const Command kCommands[] = {
+    {"FirmwareVersion", 0x02, call_firmware_version, 5000},  // fixed wait
+    {"SerialNumber", 0x15, call_serial_number, 4000},        // header timeout
+    {"SetHWSettings", 0x21, call_set_hw_settings, 1000},     // header timeout
+};
+
+class CommandFailures : public LinkTest, public ::testing::WithParamInterface<Command> {};
+
+TEST_P(CommandFailures, UnansweredFrameCostsTheReadersWait) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, GetParam().code, 1, 0), 0);
+  std::uint8_t result = 0;
+  EXPECT_EQ(virtual_ms([&] { result = GetParam().call(); }), GetParam().read_wait_ms);
+  EXPECT_EQ(result, MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(link::g_sequence, 1);
+  EXPECT_EQ(transfers_on(0x02), 1u);
+  EXPECT_EQ(transfers_on(0x82), 0u);
+
+  // The next exchange is not disturbed by the one that failed.
+  EXPECT_EQ(GetParam().call(), MALTOR_OK);
+}
+
+TEST_P(CommandFailures, FailedWriteReturnsWithoutReading) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_WRITE_FAILS, GetParam().code, 1, 0), 0);
+  std::uint8_t result = 0;
+  EXPECT_EQ(virtual_ms([&] { result = GetParam().call(); }), 0u);
+  EXPECT_EQ(result, MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(transfers_on(0x82), 0u);
+  EXPECT_EQ(link::g_sequence, 1);
+}
+
+TEST_P(CommandFailures, DeviceVanishingDuringTheReadIsNoticedByTheNextReadinessCall) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_UNPLUG_ON_READ, GetParam().code, 1, 0), 0);
+  EXPECT_EQ(GetParam().call(), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(transfers_on(0x82), 0u);
+  EXPECT_NE(usb_handle(0), link::kInvalidHandle);  // not noticed yet
+  EXPECT_EQ(DeviceIsReady(), 0);
+  EXPECT_TRUE(table_is_empty());
+  EXPECT_EQ(GetParam().call(), MALTOR_ERR_NO_DEVICE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, CommandFailures, ::testing::ValuesIn(kCommands),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Transfers, FixedWaitReaderIgnoresTheHeaderTimeout) {
+  plug_and_connect();
+  link::TransferBuffer& buffer = link::buffer0();
+  buffer.timeout_ms = 1000;
+  buffer.bytes_to_read = 15;
+  std::uint32_t count = 1;
+  EXPECT_EQ(virtual_ms([&] { count = link::ReadReply(0); }), 5000u);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(virtual_ms([&] { count = link::ReadReplyTimed(0); }), 1000u);
+  EXPECT_EQ(count, 0u);
+}
+
+TEST_F(Transfers, TransfersOnAVanishedDeviceMoveNothing) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_Unplug(id), 0);
+  link::slot0().present = 1;
+  link::buffer0().bytes_to_write = 6;
+  link::buffer0().bytes_to_read = 15;
+  EXPECT_EQ(link::WriteCommand(0), 0);
+  EXPECT_EQ(link::ReadReply(0), 0u);
+  EXPECT_EQ(link::slot0().present, 0);
+  EXPECT_EQ(link::ReadReplyTimed(0), 0u);
+  EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+}
+
+TEST_F(Transfers, TransfersOnAnEmptySlotMoveNothing) {
+  MaltorSim_Plug(1, MALTOR_SIM_HIGH_SPEED, -1);
+  EXPECT_EQ(link::WriteCommand(0), 0);
+  EXPECT_EQ(link::ReadReply(0), 0u);
+  EXPECT_EQ(link::ReadReplyTimed(0), 0u);
+  EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+}
+
+// In manual mode the fixed wait holds the caller until the clock reaches it.
+TEST_F(Transfers, FixedWaitBlocksUntilTheClockReachesIt) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x02, 1, 0), 0);
+  std::future<std::uint8_t> result;
+  const ManualClock manual;
+  const std::uint64_t start = MaltorSim_ClockNow();
+  result = std::async(std::launch::async, call_firmware_version);
+
+  ASSERT_TRUE(clock_waiters_reach(1));
+  MaltorSim_ClockAdvance(4999);
+  EXPECT_EQ(result.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(MaltorSim_ClockWaiters(), 1u);
+  MaltorSim_ClockAdvance(1);
+  ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(result.get(), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(MaltorSim_ClockNow() - start, 5000u);
+  EXPECT_EQ(MaltorSim_ClockWaiters(), 0u);
+}
+
+// A new frame aborts a read still waiting on the command IN pipe, so the
+// waiting call fails at once and the new one gets its own reply.
+TEST_F(Transfers, NewFrameAbortsAWaitingRead) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x15, 1, 0), 0);
+  std::future<std::uint8_t> waiting;
+  std::future<std::uint8_t> next;
+  const ManualClock manual;
+  const std::uint64_t start = MaltorSim_ClockNow();
+  waiting = std::async(std::launch::async, call_serial_number);
+  ASSERT_TRUE(clock_waiters_reach(1));
+
+  next = std::async(std::launch::async, call_firmware_version);
+  ASSERT_EQ(next.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(next.get(), MALTOR_OK);
+  ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(waiting.get(), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(MaltorSim_ClockNow(), start);
+}
+
+// Which reply faults each command notices: only its own check.
+struct CheckCase {
+  const char* name;
+  std::uint32_t fault;
+  std::uint8_t code;
+  std::uint8_t (*call)();
+  std::uint8_t result;
+};
+
+class ReplyChecks : public LinkTest, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(ReplyChecks, OnlyTheListedCheckRejects) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(MaltorSim_InjectFault(id, GetParam().fault, GetParam().code, 1, 0), 0);
+  EXPECT_EQ(GetParam().call(), GetParam().result);
+  EXPECT_EQ(transfers_on(0x82), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, ReplyChecks,
+    ::testing::Values(CheckCase{"SerialWrongSequence", MALTOR_SIM_FAULT_WRONG_SEQUENCE, 0x15,
+                                call_serial_number, MALTOR_ERR_EXCHANGE},
+                      CheckCase{"SerialWrongEcho", MALTOR_SIM_FAULT_WRONG_ECHO, 0x15,
+                                call_serial_number, MALTOR_OK},
+                      CheckCase{"SettingsWrongEcho", MALTOR_SIM_FAULT_WRONG_ECHO, 0x21,
+                                call_set_hw_settings, MALTOR_ERR_EXCHANGE},
+                      CheckCase{"SettingsWrongSequence", MALTOR_SIM_FAULT_WRONG_SEQUENCE, 0x21,
+                                call_set_hw_settings, MALTOR_OK},
+                      CheckCase{"VersionWrongSequence", MALTOR_SIM_FAULT_WRONG_SEQUENCE, 0x02,
+                                call_firmware_version, MALTOR_OK},
+                      CheckCase{"VersionWrongEcho", MALTOR_SIM_FAULT_WRONG_ECHO, 0x02,
+                                call_firmware_version, MALTOR_OK}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Transfers, SequenceMismatchLeavesTheCallersBlockAlone) {
+  const std::int32_t id = plug_and_connect();
+  std::uint8_t serial[128];
+  for (int i = 0; i < 128; ++i) serial[i] = static_cast<std::uint8_t>(0x40 + i);
+  ASSERT_EQ(MaltorSim_SetContent(id, MALTOR_SIM_SERIAL_NUMBER, serial, sizeof serial), 0);
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_WRONG_SEQUENCE, 0x15, 1, 0), 0);
+
+  std::uint8_t block[128];
+  std::memset(block, 0x5A, sizeof block);
+  EXPECT_EQ(SCGetSerialNumber(block), MALTOR_ERR_EXCHANGE);
+  for (int i = 0; i < 128; ++i) ASSERT_EQ(block[i], 0x5A) << "byte " << i;
+
+  // The same content under the matching sequence byte is taken.
+  EXPECT_EQ(SCGetSerialNumber(block), MALTOR_OK);
+  EXPECT_EQ(std::memcmp(block, serial, sizeof serial), 0);
+  const auto frames = frames_written();
+  const auto transfers = trace();
+  ASSERT_EQ(transfers.back().pipe, 0x82);
+  EXPECT_EQ(transfers.back().bytes[0], frames.back()[0]);
+}
+
+// A short reply is decoded over what an earlier reply left in the reply area.
+TEST_F(Transfers, ShortReplyKeepsEarlierReplyBytes) {
+  const std::int32_t id = plug_and_connect();
+  FirmwareVersion version;
+  ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
+  ASSERT_EQ(version, (FirmwareVersion{0x0203, 4, 5, 6}));
+
+  const std::uint8_t newer[5] = {0x10, 0x09, 0x11, 0x12, 0x13};
+  ASSERT_EQ(MaltorSim_SetContent(id, MALTOR_SIM_FIRMWARE_VERSION, newer, sizeof newer), 0);
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_SHORT_REPLY, 0x02, 1, 7), 0);
+  ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
+  EXPECT_EQ(version, (FirmwareVersion{0x0910, 4, 5, 6}));
+  EXPECT_EQ(trace().back().length, 7u);
+
+  ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
+  EXPECT_EQ(version, (FirmwareVersion{0x0910, 0x11, 0x12, 0x13}));
+}
+
+// SCSetHWSettings clears the first 64 reply bytes before it reads, so a
+// short reply cannot pass the echo check on an earlier reply's byte 3.
+TEST_F(Transfers, ClearedReplyAreaMakesShortSettingsReplyFail) {
+  const std::int32_t id = plug_and_connect();
+  std::uint8_t serial[128];
+  std::memset(serial, 0xC3, sizeof serial);
+  ASSERT_EQ(MaltorSim_SetContent(id, MALTOR_SIM_SERIAL_NUMBER, serial, sizeof serial), 0);
+  std::uint8_t block[128];
+  ASSERT_EQ(SCGetSerialNumber(block), MALTOR_OK);
+
+  ASSERT_EQ(call_set_hw_settings(), MALTOR_OK);
+  const std::uint8_t* reply = link::buffer0().reply;
+  for (int i = 6; i < 64; ++i) ASSERT_EQ(reply[i], 0) << "byte " << i;
+  for (int i = 64; i < 133; ++i) ASSERT_EQ(reply[i], 0xC3) << "byte " << i;
+
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_SHORT_REPLY, 0x21, 1, 3), 0);
+  EXPECT_EQ(call_set_hw_settings(), MALTOR_ERR_EXCHANGE);
+}
+
+}  // namespace
+}  // namespace maltor::test

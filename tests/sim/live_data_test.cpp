@@ -1,0 +1,246 @@
+#include <array>
+#include <string>
+
+#include "live/live_read.h"
+#include "sim_fixture.h"
+#include "stream_test_util.h"
+
+namespace maltor::test {
+namespace {
+
+using Record = std::array<std::uint8_t, 512>;
+
+Record pattern(std::uint8_t seed) {
+  Record r;
+  for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<std::uint8_t>(seed * 3 + i);
+  return r;
+}
+
+class LiveData : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    live::reset_live_read();
+  }
+  void TearDown() override {
+    SimTest::TearDown();
+    live::reset_live_read();
+  }
+
+  // A connected device that sends live records only when told to.
+  std::int32_t connect_quiet() {
+    const std::int32_t id = plug_and_connect();
+    EXPECT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_LIVE_PERIOD, 0), 0);
+    return id;
+  }
+  static void send(std::int32_t id, const std::uint8_t* bytes, std::uint32_t length) {
+    ASSERT_EQ(MaltorSim_SendLiveData(id, bytes, length), 0);
+  }
+  static std::uint8_t get(Record& out) {
+    out.fill(0xAA);
+    return SCUSBGetLiveData(0, out.data());
+  }
+  static const Record kZero;
+};
+
+const Record LiveData::kZero{};
+
+TEST_F(LiveData, NoDeviceOrNoBuffer) {
+  Record out;
+  EXPECT_EQ(get(out), MALTOR_ERR_NO_DEVICE);
+  EXPECT_EQ(out, kZero);
+  EXPECT_EQ(debug_texts(), std::vector<std::string>{"GetLiveData In\n"});
+
+  MaltorSim_DebugClear();
+  EXPECT_EQ(SCUSBStartLiveData(1), MALTOR_ERR_NO_DEVICE);
+  EXPECT_EQ(SCUSBStopLiveData(1), MALTOR_ERR_NO_DEVICE);
+  EXPECT_TRUE(debug_texts().empty());
+  EXPECT_EQ(link::g_sequence, 0);
+
+  connect_quiet();
+  EXPECT_EQ(SCUSBGetLiveData(0, nullptr), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(SCUSBSendStreamData(0, nullptr, 4), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+}
+
+TEST_F(LiveData, ReadStaysPendingBetweenCalls) {
+  const std::int32_t id = connect_quiet();
+  ASSERT_EQ(SCUSBStartLiveData(5), MALTOR_OK);
+  EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{0, 7, 0, 0x19, 0, 5, 0x25}));
+  EXPECT_EQ(debug_texts(), (std::vector<std::string>{
+                               "DLL_SC_USBStartLiveData In\n", "DLL_SC_USBStartLiveData 1\n",
+                               "DLL_SC_USBStartLiveData 2\n", "DLL_SC_USBStartLiveData Out\n"}));
+
+  Record out;
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(out, kZero);
+  EXPECT_EQ(live::pending_read_flag(), 1);
+
+  // The pending read takes the record; the next call collects it, even
+  // after another exchange used the transfer buffer in between.
+  const Record first = pattern(1);
+  send(id, first.data(), 512);
+  ASSERT_EQ(SCUSBStartProcessData(), MALTOR_OK);
+  EXPECT_EQ(get(out), MALTOR_OK);
+  EXPECT_EQ(out, first);
+  EXPECT_EQ(live::pending_read_flag(), 0);
+  EXPECT_FALSE(live::read_event_open());
+  EXPECT_EQ(waiting_reads(id, 0x83), 0);
+
+  // The call after that starts a new read.
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(waiting_reads(id, 0x83), 1);
+  const Record second = pattern(2);
+  send(id, second.data(), 512);
+  EXPECT_EQ(get(out), MALTOR_OK);
+  EXPECT_EQ(out, second);
+}
+
+TEST_F(LiveData, ShortPacketIsNeverHandedOver) {
+  const std::int32_t id = connect_quiet();
+  const Record full = pattern(9);
+  send(id, full.data(), 100);
+  const std::uint64_t before = MaltorSim_ClockNow();
+
+  Record out;
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  const std::uint64_t elapsed = MaltorSim_ClockNow() - before;
+  EXPECT_GE(elapsed, 2000u);
+  EXPECT_LE(elapsed, 3001u);
+  EXPECT_EQ(out, kZero);
+  EXPECT_EQ(live::pending_read_flag(), 0);
+  EXPECT_FALSE(live::read_event_open());
+
+  send(id, full.data(), 512);
+  EXPECT_EQ(get(out), MALTOR_OK);
+  EXPECT_EQ(out, full);
+}
+
+TEST_F(LiveData, StopDrainsThenAbortsThePendingRead) {
+  const std::int32_t id = connect_quiet();
+  ASSERT_EQ(SCUSBStartLiveData(3), MALTOR_OK);
+  Record out;
+  ASSERT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  const Record late = pattern(4);
+  for (int i = 0; i < 3; ++i) send(id, late.data(), 512);
+  MaltorSim_DebugClear();
+  const std::uint64_t before = MaltorSim_ClockNow();
+
+  EXPECT_EQ(SCUSBStopLiveData(3), MALTOR_OK);
+
+  const std::uint64_t elapsed = MaltorSim_ClockNow() - before;
+  EXPECT_GE(elapsed, 1000u);
+  EXPECT_LE(elapsed, 2010u);
+  const auto texts = debug_texts();
+  EXPECT_GT(texts.size(), 1u);
+  for (const std::string& text : texts) ASSERT_EQ(text, "ClearLiveData In\n");
+  EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{1, 7, 0, 0x1A, 0, 3, 0x25}));
+  // The read left pending at the end was aborted: flag kept, event closed.
+  EXPECT_EQ(live::pending_read_flag(), 1);
+  EXPECT_FALSE(live::read_event_open());
+  EXPECT_EQ(waiting_reads(id, 0x83), 0);
+
+  // The aborted read fails the next call at once; the records sent late
+  // were drained.
+  const std::uint64_t at = MaltorSim_ClockNow();
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  EXPECT_LE(MaltorSim_ClockNow() - at, 1u);
+  EXPECT_EQ(live::pending_read_flag(), 0);
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(live::pending_read_flag(), 1);
+}
+
+struct CommandFailure {
+  const char* name;
+  std::uint8_t (*call)();
+  std::int32_t code;
+  std::uint32_t fault;
+  std::vector<std::string> texts;
+  // A reply that never comes ends in a cancel of the thread's pending I/O,
+  // which takes the live read with it: the next call reports it failed.
+  bool read_cancelled;
+};
+
+std::uint8_t start_live() {
+  return SCUSBStartLiveData(0);
+}
+std::uint8_t stop_live() {
+  return SCUSBStopLiveData(0);
+}
+
+class LiveCommandFailure : public LiveData, public ::testing::WithParamInterface<CommandFailure> {};
+
+// A failed start or stop keeps the pending-read flag: a stop whose exchange
+// fails does not drain.
+TEST_P(LiveCommandFailure, KeepsThePendingRead) {
+  const CommandFailure& c = GetParam();
+  const std::int32_t id = connect_quiet();
+  Record out;
+  ASSERT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  MaltorSim_InjectFault(id, c.fault, c.code, 1, 0);
+  MaltorSim_DebugClear();
+
+  EXPECT_EQ(c.call(), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(debug_texts(), c.texts);
+  EXPECT_EQ(live::pending_read_flag(), 1);
+  const Record record = pattern(5);
+  send(id, record.data(), 512);
+  if (c.read_cancelled) {
+    EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  }
+  EXPECT_EQ(get(out), MALTOR_OK);
+  EXPECT_EQ(out, record);
+}
+
+const std::string kIn = "DLL_SC_USBStartLiveData In\n";
+const std::string kOne = "DLL_SC_USBStartLiveData 1\n";
+const std::string kTwo = "DLL_SC_USBStartLiveData 2\n";
+const std::string kErr = "DLL_SC_USBStartLiveData Err\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, LiveCommandFailure,
+    ::testing::Values(
+        CommandFailure{
+            "StartWriteFails", start_live, 0x19, MALTOR_SIM_FAULT_WRITE_FAILS, {kIn, kOne}, false},
+        CommandFailure{"StartNoReply",
+                       start_live,
+                       0x19,
+                       MALTOR_SIM_FAULT_NO_REPLY,
+                       {kIn, kOne, kTwo, kErr},
+                       true},
+        CommandFailure{"StopWriteFails", stop_live, 0x1A, MALTOR_SIM_FAULT_WRITE_FAILS, {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A start clears the flag while the old read still waits on the pipe; the
+// next call must end that read before it reuses the record.
+TEST_F(LiveData, RestartRetiresTheOldRead) {
+  const std::int32_t id = connect_quiet();
+  Record out;
+  ASSERT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  ASSERT_EQ(SCUSBStartLiveData(0), MALTOR_OK);
+  EXPECT_EQ(live::pending_read_flag(), 0);
+  EXPECT_TRUE(live::read_event_open());
+
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(waiting_reads(id, 0x83), 1);
+  const Record record = pattern(6);
+  send(id, record.data(), 512);
+  EXPECT_EQ(get(out), MALTOR_OK);
+  EXPECT_EQ(out, record);
+}
+
+TEST_F(LiveData, StreamDataGoesOutWithoutAFrame) {
+  const std::int32_t id = connect_quiet();
+  std::vector<std::uint8_t> data(100);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(200 - i);
+  EXPECT_EQ(SCUSBSendStreamData(0, data.data(), 100), MALTOR_OK);
+  const auto transfers = trace();
+  ASSERT_EQ(transfers.size(), 1u);
+  EXPECT_EQ(transfers[0].pipe, 0x03);
+  std::vector<std::uint8_t> received(100);
+  EXPECT_EQ(MaltorSim_GetContent(id, MALTOR_SIM_STREAM_DATA, received.data(), 100), 100);
+  EXPECT_EQ(received, data);
+}
+
+}  // namespace
+}  // namespace maltor::test

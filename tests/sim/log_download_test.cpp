@@ -1,0 +1,198 @@
+#include "storage/log_download.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "sim_fixture.h"
+#include "stream_test_util.h"
+
+namespace maltor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Byte `k` of the virtual card, as the control header documents it.
+std::vector<std::uint8_t> card(std::uint64_t offset, std::size_t n) {
+  std::vector<std::uint8_t> out(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t k = offset + i;
+    const std::uint64_t s = k / 512;
+    out[i] = static_cast<std::uint8_t>((k % 512) ^ (s * 7) ^ (s >> 8));
+  }
+  return out;
+}
+
+class LogDownload : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = fs::temp_directory_path() / ("maltor_download_" + name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = (dir_ / "log.bin").string();
+    storage::set_download_flag(0);
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    SimTest::TearDown();
+  }
+
+  void write_file(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  std::vector<std::uint8_t> file_bytes() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static std::vector<std::uint32_t> stream_reads() {
+    std::vector<std::uint32_t> out;
+    for (const Transfer& t : trace()) {
+      if (t.pipe == 0x83) out.push_back(t.length);
+    }
+    return out;
+  }
+  static void wait_for_stream_read(std::int32_t id) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waiting_reads(id, 0x83) != 1 && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::yield();
+    }
+    ASSERT_EQ(waiting_reads(id, 0x83), 1);
+  }
+
+  fs::path dir_;
+  std::string path_;
+};
+
+struct Range {
+  const char* name;
+  std::uint32_t first;
+  std::uint32_t last;
+  std::uint32_t bytes;
+  std::vector<std::uint32_t> reads;
+};
+
+class LogDownloadRange : public LogDownload, public ::testing::WithParamInterface<Range> {};
+
+// An existing file is always replaced, and the stream is read in chunks of
+// at most 32,768 bytes; a wrapped range of zero bytes reads nothing.
+TEST_P(LogDownloadRange, WritesTheRangeIntoAFreshFile) {
+  const Range& range = GetParam();
+  plug_and_connect();
+  write_file(std::string(70000, 'x'));
+
+  ASSERT_EQ(SCSDRequestSendData(path_.c_str(), range.first, range.last), MALTOR_OK);
+
+  EXPECT_EQ(file_bytes(), card(std::uint64_t{range.first} * 512, range.bytes));
+  EXPECT_EQ(stream_reads(), range.reads);
+  EXPECT_EQ(storage::download_flag(), 1);  // a download that ran to its end leaves it set
+
+  const auto frames = frames_written();
+  ASSERT_EQ(frames.size(), 1u);
+  std::vector<std::uint8_t> expected = {0, 16, 0, 0x13, 0};
+  for (const std::uint32_t v : {range.first, range.last}) {
+    for (int i = 0; i < 4; ++i) expected.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  expected.insert(expected.end(), {0, 0});
+  std::uint8_t sum = 0;
+  for (const std::uint8_t b : expected) sum = static_cast<std::uint8_t>(sum + b);
+  expected.push_back(sum);
+  EXPECT_EQ(frames[0], expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, LogDownloadRange,
+                         ::testing::Values(Range{"OneSector", 100, 100, 512, {512}},
+                                           Range{"TwoFullChunks", 0, 127, 65536, {32768, 32768}},
+                                           Range{"ChunkAndASector", 7, 71, 33280, {32768, 512}},
+                                           Range{"EndBelowStartIsEmpty", 10, 9, 0, {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LogDownload, StallAfterPartOfTheDataKeepsWhatCame) {
+  const std::int32_t id = plug_and_connect();
+  ASSERT_EQ(
+      MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_STREAM_STALL, MALTOR_SIM_ANY_COMMAND, 0, 5000), 0);
+  const std::uint64_t before = MaltorSim_ClockNow();
+
+  EXPECT_EQ(SCSDRequestSendData(path_.c_str(), 0, 127), MALTOR_ERR_EXCHANGE);
+
+  EXPECT_EQ(file_bytes(), card(0, 5000));
+  // Ten reads, each ended empty by the stream read bound.
+  const std::uint64_t elapsed = MaltorSim_ClockNow() - before;
+  EXPECT_GE(elapsed, 10 * storage::kStreamReadTimeoutMs);
+  EXPECT_LT(elapsed, 11 * storage::kStreamReadTimeoutMs);
+}
+
+TEST_F(LogDownload, StopFromASecondThreadReleasesTheBlockedRead) {
+  const std::int32_t id = plug_and_connect();
+  MaltorSim_ClockMode(MALTOR_SIM_CLOCK_MANUAL);
+  ASSERT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_STREAM_RATE, 300), 0);
+
+  std::uint8_t result = 0xFF;
+  std::thread download([&] { result = SCSDRequestSendData(path_.c_str(), 0, 1023); });
+  // Two paced reads of 3,000 bytes, the second starting mid-sector, then a
+  // third that waits for data the device will not send.
+  for (int i = 0; i < 2; ++i) {
+    wait_for_stream_read(id);
+    MaltorSim_ClockAdvance(10);
+  }
+  wait_for_stream_read(id);
+  MaltorSim_DebugClear();
+
+  EXPECT_EQ(SCSDStopSendData(), MALTOR_OK);
+  download.join();
+
+  EXPECT_EQ(result, MALTOR_OK);
+  EXPECT_EQ(debug_texts(), std::vector<std::string>{"Cancel Operation\n"});
+  EXPECT_EQ(file_bytes(), card(0, 6000));
+  EXPECT_EQ(storage::download_flag(), 0);
+  EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{1, 6, 0, 0x14, 0, 0x1B}));
+}
+
+TEST_F(LogDownload, FailedRequestsLeaveTheFileAlone) {
+  write_file("keep");
+  EXPECT_EQ(SCSDRequestSendData(path_.c_str(), 0, 0), MALTOR_ERR_NO_DEVICE);
+
+  const std::int32_t id = plug_and_connect();
+  EXPECT_EQ(SCSDRequestSendData(nullptr, 0, 0), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+
+  MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x13, 1, 0);
+  EXPECT_EQ(SCSDRequestSendData(path_.c_str(), 0, 0), MALTOR_ERR_EXCHANGE);
+  EXPECT_TRUE(stream_reads().empty());
+  EXPECT_EQ(storage::download_flag(), 0);
+
+  const auto bytes = file_bytes();
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "keep");
+}
+
+TEST_F(LogDownload, UnopenableDestinationStillDrainsTheStream) {
+  plug_and_connect();
+  const std::string path = (dir_ / "missing" / "log.bin").string();
+  EXPECT_EQ(SCSDRequestSendData(path.c_str(), 0, 127), MALTOR_OK);
+  EXPECT_EQ(stream_reads(), (std::vector<std::uint32_t>{32768, 32768}));
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(LogDownload, StopOutcomesAndTheFlag) {
+  storage::set_download_flag(1);
+  EXPECT_EQ(SCSDStopSendData(), MALTOR_ERR_NO_DEVICE);
+  EXPECT_EQ(storage::download_flag(), 1);
+
+  const std::int32_t id = plug_and_connect();
+  MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x14, 1, 0);
+  EXPECT_EQ(SCSDStopSendData(), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(storage::download_flag(), 1);
+
+  // With no download running the stop still goes out and clears the flag.
+  EXPECT_EQ(SCSDStopSendData(), MALTOR_OK);
+  EXPECT_EQ(storage::download_flag(), 0);
+  EXPECT_EQ(frames_written().size(), 2u);
+}
+
+}  // namespace
+}  // namespace maltor::test

@@ -1,0 +1,226 @@
+// The gateway firmware update: gateway frames, block splits, progress
+// values, log lines and the completion tail.
+#include <algorithm>
+#include <numeric>
+
+#include "update_test_util.h"
+
+namespace maltor::test {
+namespace {
+
+using GatewayUpdate = UpdateTest;
+
+const Bytes kLeadIn = {0, 0, 0, 0};
+
+Bytes without_lead_in(const Bytes& frame, bool kind1) {
+  return kind1 ? Bytes(frame.begin() + 4, frame.end()) : frame;
+}
+
+// Payload lengths of the firmware block frames on the wire.
+std::vector<std::size_t> block_payloads(bool kind1) {
+  std::vector<std::size_t> out;
+  for (const Bytes& frame : command_frames()) {
+    const Bytes body = without_lead_in(frame, kind1);
+    if (body.size() >= 6 && body[2] == 0x13 && body[3] == 0x00) out.push_back(body.size() - 6);
+  }
+  return out;
+}
+
+struct SplitCase {
+  std::size_t size;
+  std::uint8_t kind;
+  std::vector<std::size_t> blocks;
+  std::vector<std::uint32_t> progress;
+};
+
+class GatewaySplits : public UpdateTest, public ::testing::WithParamInterface<SplitCase> {};
+
+TEST_P(GatewaySplits, BlocksProgressAndImage) {
+  const SplitCase& c = GetParam();
+  const bool kind1 = c.kind == 1;
+  const std::int32_t device = plug_and_connect(c.kind);
+  const Bytes image = image_bytes(c.size);
+  ASSERT_EQ(UpdateFirmware(write_image(image).c_str(), log_path_.c_str()), MALTOR_OK);
+  wait_for_update();
+
+  EXPECT_EQ(block_payloads(kind1), c.blocks);
+  EXPECT_EQ(progress(), c.progress);
+  for (const Bytes& frame : command_frames()) {
+    ASSERT_LE(frame.size(), 16384u);
+    ASSERT_EQ(std::equal(kLeadIn.begin(), kLeadIn.end(), frame.begin()), kind1);
+  }
+  const MaltorSimImageInfo info = image_info(device);
+  EXPECT_EQ(info.announced, c.size);
+  EXPECT_EQ(info.received, c.size);
+  EXPECT_EQ(info.hash, fnv1a(image));
+  EXPECT_EQ(info.errors, 0u);  // lengths, sums and lead-ins as the gateway expects them
+  EXPECT_EQ(info.finished, 1u);
+  const std::string log = log_text();
+  EXPECT_NE(log.find(trailer_text(static_cast<std::uint32_t>(c.size), true)), std::string::npos);
+}
+
+std::vector<std::uint32_t> zeros_then_100(std::size_t blocks) {
+  std::vector<std::uint32_t> values(blocks - 1, 0);
+  values.push_back(100);
+  return values;
+}
+
+std::vector<std::size_t> full_blocks_then(std::size_t count, std::size_t last) {
+  std::vector<std::size_t> blocks(count, 16378);
+  blocks.push_back(last);
+  return blocks;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, GatewaySplits,
+    ::testing::Values(SplitCase{16'378, 2, {16378}, {100}},
+                      SplitCase{16'380, 2, {16378, 2}, {100, 100}},
+                      SplitCase{16'375, 1, {16374, 1}, {100, 100}},
+                      SplitCase{49'152, 2, {16378, 16378, 16378, 18}, {33, 66, 99, 100}},
+                      SplitCase{32'768, 2, {16378, 16378, 12}, {50, 100, 100}},
+                      // 101 areas: the progress step is 0.
+                      SplitCase{1'638'401, 3, full_blocks_then(100, 601), zeros_then_100(101)}),
+    [](const auto& info) {
+      return "Bytes" + std::to_string(info.param.size) + "Kind" + std::to_string(info.param.kind);
+    });
+
+struct FrameCase {
+  std::uint8_t kind;
+  std::vector<Bytes> frames;
+};
+
+class GatewayFrames : public UpdateTest, public ::testing::WithParamInterface<FrameCase> {};
+
+TEST_P(GatewayFrames, AnnounceBlockAndCompletionBytes) {
+  plug_and_connect(GetParam().kind);
+  ASSERT_EQ(UpdateFirmware(write_image({1, 2, 3}).c_str(), log_path_.c_str()), MALTOR_OK);
+  wait_for_update();
+  EXPECT_EQ(command_frames(), GetParam().frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, GatewayFrames,
+    ::testing::Values(
+        FrameCase{2,
+                  {{0x09, 0, 0x10, 0x13, 3, 0, 0, 0, 0x26},
+                   {0x09, 0, 0x13, 0, 1, 2, 3, 0x19, 0},
+                   {0x05, 0, 0x61, 0x01, 0x62}}},
+        FrameCase{1,
+                  {{0, 0, 0, 0, 0x0D, 0, 0x10, 0x13, 3, 0, 0, 0, 0x26},
+                   {0, 0, 0, 0, 0x0D, 0, 0x13, 0, 1, 2, 3, 0x19, 0},
+                   {0, 0, 0, 0, 0x09, 0, 0x61, 0x01, 0x62}}}),
+    [](const auto& info) { return "Kind" + std::to_string(info.param.kind); });
+
+TEST_F(GatewayUpdate, AnnounceCarriesTheFirmwareSize) {
+  for (const std::uint8_t kind : {2, 1}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    MaltorSim_Reset();
+    link::ResetDeviceTable();
+    plug_and_connect(kind);
+    ASSERT_EQ(UpdateFirmware(write_image(image_bytes(49'152)).c_str(), log_path_.c_str()),
+              MALTOR_OK);
+    wait_for_update();
+    const Bytes announce = {0x09, 0x00, 0x10, 0x13, 0x00, 0xC0, 0x00, 0x00, 0xE3};
+    const Bytes expected =
+        kind == 1 ? Bytes{0, 0, 0, 0, 0x0D, 0x00, 0x10, 0x13, 0x00, 0xC0, 0x00, 0x00, 0xE3}
+                  : announce;
+    EXPECT_EQ(command_frames().front(), expected);
+  }
+}
+
+constexpr std::uint32_t kNoDevice = 0;
+constexpr std::uint32_t kNoFault = 0xFF;
+
+struct FailureCase {
+  const char* name;
+  std::uint8_t kind;
+  std::size_t size;
+  std::uint32_t frame;  // MALTOR_SIM_FRAME_*, kNoDevice or kNoFault
+  std::uint32_t nth;
+  std::uint32_t action;
+  std::size_t frames;  // frames written in all
+  std::string lines;   // what follows the header
+  std::vector<std::uint32_t> progress;
+};
+
+class GatewayFailures : public UpdateTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(GatewayFailures, EndTheTransferWithTheirLines) {
+  const FailureCase& c = GetParam();
+  set_wall_clock();
+  const std::int32_t device = plug_and_connect(c.kind);
+  if (c.frame == kNoDevice) {
+    CloseDevice();
+  } else if (c.frame != kNoFault) {
+    ASSERT_EQ(MaltorSim_UpdateFault(device, c.frame, c.nth, c.action), 0);
+  }
+  const std::string path = write_image(image_bytes(c.size));
+  ASSERT_EQ(UpdateFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
+  wait_for_update();
+
+  EXPECT_EQ(log_text(), header_text(kGatewayTitle, c.size, path) + c.lines);
+  EXPECT_EQ(command_frames().size(), c.frames);  // no completion frame after a failure
+  EXPECT_EQ(progress(), c.progress);
+  EXPECT_EQ(image_info(device).finished, 0u);
+}
+
+const std::string kPreparationFailed = "Reprogramming  preparation - Failed\r\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GatewayFailures,
+    ::testing::Values(
+        FailureCase{"AnnounceUnanswered", 2, 32'768, MALTOR_SIM_FRAME_GATEWAY_ANNOUNCE, 1,
+                    MALTOR_SIM_UPDATE_SILENT, 1, kPreparationFailed, {}},
+        FailureCase{"AnnounceRefusedByKind1", 1, 32'768, MALTOR_SIM_FRAME_GATEWAY_ANNOUNCE, 1,
+                    MALTOR_SIM_UPDATE_REFUSE, 1, kPreparationFailed, {}},
+        FailureCase{"NoDevice", 2, 32'768, kNoDevice, 0, 0, 0, kPreparationFailed, {}},
+        FailureCase{"FirstBlockRefusedByKind1", 1, 32'768, MALTOR_SIM_FRAME_GATEWAY_BLOCK, 1,
+                    MALTOR_SIM_UPDATE_REFUSE, 2,
+                    "Block 0 bytes    16374  CRC - Failed\r\r\n" + trailer_text(0, false), {}},
+        FailureCase{"ThirdBlockUnanswered", 2, 32'768, MALTOR_SIM_FRAME_GATEWAY_BLOCK, 3,
+                    MALTOR_SIM_UPDATE_SILENT, 4,
+                    "Block 2 bytes    12  CRC - Failed\r\r\n" + trailer_text(32'756, false),
+                    {50, 100}},
+        // Nothing to measure progress by: the image is not announced at all.
+        FailureCase{"EmptyImage", 2, 0, kNoFault, 0, 0, 0, kPreparationFailed, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(GatewayUpdate, ShortKind1ReplyCountsAsAccepted) {
+  const std::int32_t device = plug_and_connect(1);
+  // The refusal's status byte is cut off with the reply's fifth byte.
+  MaltorSim_UpdateFault(device, MALTOR_SIM_FRAME_GATEWAY_BLOCK, 1, MALTOR_SIM_UPDATE_REFUSE);
+  MaltorSim_InjectFault(device, MALTOR_SIM_FAULT_SHORT_REPLY, MALTOR_SIM_ANY_COMMAND, 2, 4);
+  ASSERT_EQ(UpdateFirmware(write_image(image_bytes(20'000)).c_str(), log_path_.c_str()),
+            MALTOR_OK);
+  wait_for_update();
+  EXPECT_EQ(block_payloads(true), (std::vector<std::size_t>{16374, 3626}));
+  EXPECT_EQ(progress(), (std::vector<std::uint32_t>{50, 100}));
+  EXPECT_NE(log_text().find("Firmware update is finished successfully."), std::string::npos);
+}
+
+TEST_F(GatewayUpdate, ImageOf65536AreasIsNotSent) {
+  plug_and_connect(2);
+  set_wall_clock();
+  const std::uint64_t size = 65536ull * 16384 - 16383;  // the first size with 65,536 areas
+  const std::string path = sparse_image(size);
+  ASSERT_EQ(UpdateFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
+  wait_for_update();
+  EXPECT_TRUE(command_frames().empty());
+  EXPECT_EQ(log_text(), header_text(kGatewayTitle, size, path) + kPreparationFailed);
+}
+
+TEST_F(GatewayUpdate, CompletionReachesTheReopenedGatewayWhichThenRestarts) {
+  const std::int32_t device = plug_and_connect(1);
+  ASSERT_EQ(UpdateFirmware(write_image(image_bytes(5000)).c_str(), log_path_.c_str()), MALTOR_OK);
+  wait_for_update();
+  EXPECT_EQ(command_frames().back(), (Bytes{0, 0, 0, 0, 0x09, 0, 0x61, 0x01, 0x62}));
+  EXPECT_EQ(image_info(device).finished, 1u);
+  EXPECT_TRUE(link::device_open());  // the tail reopened it
+  MaltorSim_ClockAdvance(100);
+  EXPECT_EQ(DeviceIsReady(), 0);  // restarting into its new firmware
+  MaltorSim_ClockAdvance(3000);
+  EXPECT_NE(DeviceIsReady(), 0);
+}
+
+}  // namespace
+}  // namespace maltor::test

@@ -1,0 +1,181 @@
+// Shared pieces of the firmware update and gateway configuration tests:
+// scratch files, a recording status callback, the frames on the wire and a
+// virtual wall clock set to a known second.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim_fixture.h"
+#include "update/update_control.h"
+
+namespace maltor::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Every header written in these tests shows this time: Thu Jun  4 12:00:00 2026.
+inline constexpr std::int64_t kStartSecond = 1'780'574'400;
+inline constexpr char kStartTime[] = "Thu Jun  4 12:00:00 2026";
+
+// Records every progress value the status callback receives; `hook` runs
+// after each one on the update thread.
+struct ProgressRecorder {
+  static ProgressRecorder& get() {
+    static ProgressRecorder recorder;
+    return recorder;
+  }
+  static void MALTOR_CALL callback(std::uint32_t progress) {
+    ProgressRecorder& self = get();
+    std::function<void(std::size_t)> hook;
+    std::size_t count = 0;
+    {
+      std::lock_guard held(self.lock);
+      self.values.push_back(progress);
+      count = self.values.size();
+      hook = self.hook;
+    }
+    if (hook) hook(count);
+  }
+  std::vector<std::uint32_t> take() {
+    std::lock_guard held(lock);
+    return values;
+  }
+  void reset() {
+    std::lock_guard held(lock);
+    values.clear();
+    hook = nullptr;
+  }
+  std::mutex lock;
+  std::vector<std::uint32_t> values;
+  std::function<void(std::size_t)> hook;
+};
+
+inline std::uint64_t fnv1a(const Bytes& bytes) {
+  std::uint64_t hash = 0xCBF29CE484222325ull;
+  for (const std::uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001B3ull;
+  return hash;
+}
+
+// A byte pattern that differs from block to block.
+inline Bytes image_bytes(std::size_t size, std::uint32_t seed = 7) {
+  Bytes bytes(size);
+  std::uint32_t x = seed;
+  for (std::uint8_t& byte : bytes) {
+    x = x * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(x >> 16);
+  }
+  return bytes;
+}
+
+inline std::string read_text(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// `text` with spaces up to 50 characters.
+inline std::string padded(std::string text) {
+  if (text.size() < 50) text.append(50 - text.size(), ' ');
+  return text;
+}
+
+// A progress log header as it reaches the disk (text mode: LF becomes CR LF).
+inline std::string header_text(const std::string& title, std::uint64_t size,
+                               const std::string& path) {
+  return "\r\r\n" + std::string(93, '*') + "\r\r\n" + padded(title) + kStartTime + "\r\n" +
+         padded(std::to_string(size) + " bytes") + path + "\r\r\n";
+}
+
+inline std::string trailer_text(std::uint32_t acknowledged, bool finished) {
+  return padded(std::to_string(acknowledged) + " bytes") + "Transfered data\r\r\n" +
+         (finished ? "Firmware update is finished successfully.\r\r\n"
+                   : "Firmware update is not finished successfuly.\r\r\n");
+}
+
+inline constexpr char kLoggerTitle[] = "Varden Osprin reprogramming started at ";
+inline constexpr char kGatewayTitle[] = "Varden Gateway reprogramming started at ";
+
+// Frames written on the command OUT pipe, sized to what the trace kept.
+inline std::vector<Bytes> command_frames() {
+  std::vector<Bytes> out;
+  for (std::uint32_t i = 0; i < MaltorSim_TraceCount(); ++i) {
+    MaltorSimTraceEntry entry{};
+    const std::int32_t stored = MaltorSim_TraceGet(i, &entry, nullptr, 0);
+    if (stored < 0 || entry.pipe != 0x02) continue;
+    Bytes bytes(static_cast<std::size_t>(stored));
+    MaltorSim_TraceGet(i, &entry, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    out.push_back(std::move(bytes));
+  }
+  return out;
+}
+
+class UpdateTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    ProgressRecorder::get().reset();
+    ReflashStatusCallBack(&ProgressRecorder::callback);
+    dir_ = std::filesystem::temp_directory_path() /
+           ("maltor_update_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    log_path_ = (dir_ / "progress.log").string();
+  }
+  void TearDown() override {
+    StopFirmwareUpdate();
+    update::wait_for_update_thread();
+    ReflashStatusCallBack(nullptr);
+    std::filesystem::remove_all(dir_);
+    SimTest::TearDown();
+  }
+
+  std::string write_image(const Bytes& bytes, const std::string& name = "image.bin") {
+    const std::filesystem::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+  std::string sparse_image(std::uint64_t size) {
+    const std::filesystem::path path = dir_ / "sparse.bin";
+    std::ofstream(path, std::ios::binary).put('\0');
+    std::filesystem::resize_file(path, size);
+    return path.string();
+  }
+
+  // Moves the virtual clock to a whole second and makes it read kStartSecond.
+  static void set_wall_clock() {
+    const std::uint64_t now = MaltorSim_ClockNow();
+    if (now % 1000 != 0) MaltorSim_ClockAdvance(static_cast<std::uint32_t>(1000 - now % 1000));
+    MaltorSim_ClockSetOrigin(kStartSecond - static_cast<std::int64_t>(MaltorSim_ClockNow() / 1000),
+                             0);
+  }
+
+  // Waits until the update thread, its tail included, has ended.
+  static void wait_for_update() { update::wait_for_update_thread(); }
+
+  std::string log_text() const { return read_text(log_path_); }
+  std::vector<std::uint32_t> progress() const { return ProgressRecorder::get().take(); }
+
+  static std::vector<Bytes> frames() { return command_frames(); }
+
+  static MaltorSimImageInfo image_info(std::int32_t device,
+                                       std::uint32_t image = MALTOR_SIM_IMAGE_FIRMWARE) {
+    MaltorSimImageInfo info{};
+    EXPECT_EQ(MaltorSim_ImageInfo(device, image, &info), 0);
+    return info;
+  }
+
+  std::filesystem::path dir_;
+  std::string log_path_;
+};
+
+}  // namespace maltor::test

@@ -1,0 +1,75 @@
+// Command-line and script parsing. Pure functions: no I/O, no library.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace maltor::tool {
+
+struct GlobalOptions {
+  bool help = false;
+  bool json = false;
+  bool sim = false;
+  std::uint8_t sim_kind = 1;
+  bool sim_high_speed = true;
+  std::uint32_t sim_devices = 1;
+  std::string library_path;  // --lib; empty: search by name
+  std::string script_path;   // --script; empty: commands come from the command line
+};
+
+// One command to run: its name and arguments, and where it came from
+// ("command 2", "setup.txt:7") for error messages.
+struct CommandLine {
+  std::vector<std::string> words;
+  std::string origin;
+};
+
+struct ParsedCommandLine {
+  GlobalOptions options;
+  std::vector<CommandLine> commands;
+};
+
+// The word that separates commands on the command line.
+inline constexpr std::string_view kCommandSeparator = ";";
+
+// Parses the arguments after the program name: global options up to the first
+// word that is not an option, then commands separated by lone ";" words.
+// Throws ToolError(kExitUsage) on a bad option or an empty command.
+ParsedCommandLine parse_command_line(std::span<const std::string> args);
+
+// Splits a script into commands, one per non-empty line. Words are separated
+// by blanks; "..." and '...' keep blanks inside a word; within "...", a
+// backslash escapes a quote or a backslash and stays as it is otherwise (for
+// Windows paths); # at the start of a word starts a comment. Throws
+// ToolError(kExitUsage) on an unterminated quote.
+std::vector<CommandLine> parse_script(std::string_view text, std::string_view script_name);
+
+// Parses a decimal or 0x-prefixed hexadecimal number no greater than `max`.
+// `what` names the value in the error message.
+std::uint64_t parse_number(std::string_view text, std::uint64_t max, std::string_view what);
+
+// A command's arguments, consumed option by option; whatever is left at the
+// end is an error.
+class ArgList {
+ public:
+  ArgList(std::string_view command, std::span<const std::string> args);
+
+  // True (and consumed) when `name` is present.
+  bool flag(std::string_view name);
+  // The value of "--name VALUE" or "--name=VALUE", consumed.
+  std::optional<std::string> value(std::string_view name);
+  // The next word that does not start with "--", consumed.
+  std::optional<std::string> positional();
+  // Throws a usage error naming the first word nobody consumed.
+  void expect_done() const;
+
+ private:
+  std::string command_;
+  std::vector<std::string> words_;
+};
+
+}  // namespace maltor::tool
