@@ -378,6 +378,35 @@ MALTOR_API uint8_t MALTOR_CALL SCSDStopSendData(void);
 /** Second name of SCSDStopSendData. */
 MALTOR_API uint8_t MALTOR_CALL StopLogData(void);
 
+/**
+ * Copies `length` bytes of one log file of a log-section device into the file
+ * at `path`: asks for it (Mirel command 15, `section` and `length` sent most
+ * significant byte first), reads its bytes on the command IN pipe in blocks of
+ * 16,384 bytes and a remainder (each read waits at most 5,000 ms), then asks
+ * for the device's 16-bit sum (Mirel command 5) and compares it with the sum
+ * of the bytes received. Once the device accepts the request the file is
+ * created or emptied and written in text mode on every OS: each line feed
+ * (0x0A) is written as 0x0D 0x0A, every other byte as it came; the sum is
+ * taken over the bytes as received. Blocks until done; it cannot be stopped.
+ * Returns:
+ *   MALTOR_OK: the whole file arrived and the sums agree;
+ *   MALTOR_ERR_PATH: `path` is null; nothing sent, even with no device open;
+ *   MALTOR_ERR_EXCHANGE: a write or read of either Mirel exchange moved
+ *     nothing, a data read brought nothing, or every data read brought bytes
+ *     but fewer than `length` in all (the transfer stopped part-way; the sum
+ *     is not checked); the file keeps what arrived;
+ *   MALTOR_ERR_NO_DEVICE: no device open at the start or before the check;
+ *   MALTOR_ERR_LOG_SUM: the whole file arrived but the device's sum differs;
+ *     the file is kept;
+ *   MALTOR_ERR_LOG_OPEN: the file cannot be opened after the device accepted
+ *     the request; the file's bytes are not read;
+ *   the device's status byte when either reply's status is not 0 (a refused
+ *     request touches no file); it shares the result space with the MALTOR_*
+ *     codes.
+ */
+MALTOR_API uint8_t MALTOR_CALL MirelGetFirstLogFile(uint32_t section, uint32_t length,
+                                                    const char* path);
+
 /* ---- Live data and streaming --------------------------------------------- */
 
 /** Bytes of one live-data record. */
@@ -636,6 +665,42 @@ MALTOR_API uint8_t MALTOR_CALL UpdateLoggerFirmware(const char* firmware_path,
  */
 MALTOR_API uint8_t MALTOR_CALL StopFirmwareUpdate(void);
 
+/*
+ * The data-processor reflash sends a 524,288-byte firmware image,
+ * synchronously on the caller's thread, in one start frame (command 0x07),
+ * data frames (0x08) and an end frame (0x09) carrying the image's 16-bit sum.
+ * A file shorter than 524,288 bytes is sent followed by zeros up to that
+ * length. Data frames carry 490 bytes on a high-speed link and 42 on a
+ * full-speed one (the last frame up to one byte more). The replies' content
+ * is not looked at. Neither call checks for an open device or a running
+ * firmware update: without a device the first write fails. A write or read
+ * that gets no answer fails after 10 s. After a failure the device is left
+ * mid-transfer; nothing is sent to abort it. An image file that is missing,
+ * empty, unreadable or longer than 524,288 bytes is not sent: nothing
+ * reaches the device and the call reports its failure result.
+ */
+
+/**
+ * Reflashes the data processor with the image file at `path`, at the chunk
+ * size of the link found by DeviceIsReady. Frames take the library-wide
+ * sequence numbers. Returns MALTOR_OK when every frame was written and every
+ * reply read, MALTOR_ERR_TRANSFER (1) when a transfer failed or the image
+ * was refused, MALTOR_ERR_ARGUMENT (11) for a null path (nothing sent).
+ */
+MALTOR_API uint8_t MALTOR_CALL SCReflashFile(const char* path);
+/** Second name of SCReflashFile. */
+MALTOR_API uint8_t MALTOR_CALL ReflashLogger(const char* path);
+
+/**
+ * Reflashes the data processor with the image at the fixed path
+ * "C:\Current Projects\Streamcore\SC\firmware2.bin" on Windows; on other
+ * systems "firmware2.bin" in the folder of the host executable. Always uses
+ * 490-byte data frames, and sequence numbers of its own (0 at load, never
+ * reset) rather than the library-wide ones. Returns 1 on success, 0 on any
+ * failure: the opposite sense to SCReflashFile.
+ */
+MALTOR_API int32_t MALTOR_CALL SCReflash(void);
+
 /* ---- Configuration transfer ----------------------------------------------- */
 
 /**
@@ -651,6 +716,37 @@ MALTOR_API uint8_t MALTOR_CALL StopFirmwareUpdate(void);
  */
 MALTOR_API uint8_t MALTOR_CALL SendTaloqConfiguration(void* reserved, uint32_t length,
                                                       const uint8_t* data);
+
+/**
+ * Sends the data processor's configuration file at `path`, synchronously,
+ * as the reflash sends an image (commands 0x0B, 0x0C and 0x0D) but only the
+ * file's own bytes: a start frame with the file's length and its bytes 6 to
+ * 21, data frames at the link's chunk size and an end frame with the file's
+ * 16-bit sum. Frames take the library-wide sequence numbers; no check for an
+ * open device (the first write fails). Returns MALTOR_OK when every frame was
+ * written and every reply read, else MALTOR_ERR_TRANSFER (1); also 1, with
+ * nothing sent, for a file that is missing, empty, unreadable or longer than
+ * 524,288 bytes. Once the end frame was written, *status receives the
+ * device's status word (bytes 5-6 of its reply), even when that reply then
+ * fails: the word then comes from the reply before it. Otherwise *status is
+ * untouched. A null path or status returns MALTOR_ERR_ARGUMENT (11) before
+ * anything is sent.
+ */
+MALTOR_API uint8_t MALTOR_CALL SCReconfigureFile(const char* path, uint16_t* status);
+/** Second name of SCReconfigureFile. */
+MALTOR_API uint8_t MALTOR_CALL SendConfiguration(const char* path, uint16_t* status);
+
+/**
+ * Reads the data processor's configuration back into the file at `path`:
+ * asks for its size (command 0x0A), then for its bytes in order, 200 at a
+ * time (command 0x1C). The file is deleted and written anew only once the
+ * device reported a size above 0; a download that fails part-way keeps what
+ * came so far. Returns MALTOR_ERR_NO_DEVICE (7) when no device is open, and
+ * otherwise MALTOR_ERR_EXCHANGE (6), after a complete download too: judge the
+ * outcome by the file. A null path returns MALTOR_ERR_ARGUMENT (11) before
+ * anything is sent. When the file cannot be created, nothing is asked for.
+ */
+MALTOR_API uint8_t MALTOR_CALL SCConfigFileData(const char* path);
 
 #ifdef __cplusplus
 }

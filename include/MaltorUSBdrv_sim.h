@@ -106,6 +106,8 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_ClearFaults(int32_t device);
 #define MALTOR_SIM_CONFIGURATION 5    /* up to 65,536 bytes */
 #define MALTOR_SIM_STREAM_DATA 6      /* read only: the last bytes written on the stream OUT pipe */
 #define MALTOR_SIM_FIRMWARE_VERSION 7 /* 5 bytes: the version word (LSB first), three bytes */
+#define MALTOR_SIM_LOG_FILE_LIMIT 8   /* u32, the most bytes of a log file sent (see below) */
+#define MALTOR_SIM_LOG_SUM_OFFSET 9   /* u16, added to the sum the log file check reports */
 
 /** Sets a content item. Returns 0, or -1 for an unknown device, item or size. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t device, uint32_t item, const void* data,
@@ -154,6 +156,22 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_CanRxMode(int32_t device, uint32_t mode
  * out before either.
  */
 
+/* ---- Log files of log-section devices ---------------------------------- */
+
+/*
+ * After Mirel command 15 (section s and length n, most significant byte
+ * first) the device answers, then sends n bytes of the log file of section s
+ * on the command IN pipe, as one transfer that reads of any size take in
+ * turn. Byte k of that file is 0x0A when k % 64 is 63, else (k + s) & 0xFF.
+ * With MALTOR_SIM_LOG_FILE_LIMIT set below n (default 0xFFFFFFFF) the device
+ * holds only that many bytes: it sends them and ends the transfer early. The
+ * next frame written ends a transfer still running. Mirel command 5 answers
+ * with the 16-bit sum of the bytes sent, plus MALTOR_SIM_LOG_SUM_OFFSET
+ * (default 0). A section of 64 or more is refused with status 2 and nothing
+ * is sent. A reply fault armed for command 0 (byte 3 of every Mirel frame)
+ * that drops the reply or sets a nonzero status also keeps the file back.
+ */
+
 /**
  * Queues one packet of 1 to 512 bytes on the stream IN pipe; the next read of
  * the pipe takes it whole (a read asking for less takes its first bytes and
@@ -176,14 +194,16 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SendLiveData(int32_t device, const uint
  */
 
 /** Images for MaltorSim_ImageInfo and MaltorSim_ImageGet. */
-#define MALTOR_SIM_IMAGE_FIRMWARE 1      /* the latest logger or gateway firmware image */
-#define MALTOR_SIM_IMAGE_CONFIGURATION 2 /* the latest gateway configuration */
+#define MALTOR_SIM_IMAGE_FIRMWARE 1         /* the latest logger or gateway firmware image */
+#define MALTOR_SIM_IMAGE_CONFIGURATION 2    /* the latest gateway configuration */
+#define MALTOR_SIM_IMAGE_REFLASH 3          /* the latest data-processor reflash image */
+#define MALTOR_SIM_IMAGE_DP_CONFIGURATION 4 /* the latest data-processor configuration sent */
 
 typedef struct MaltorSimImageInfo {
-  uint32_t announced;  /* the size the announce frame gave (0 for a logger image) */
-  uint32_t received;   /* bytes taken since the start or announce frame */
-  uint32_t blocks;     /* data or block frames taken */
-  uint32_t finished;   /* whole images: logger finish, gateway completion, last configuration byte */
+  uint32_t announced; /* the size the announce frame gave (0 for a logger image) */
+  uint32_t received;  /* bytes taken since the start or announce frame */
+  uint32_t blocks;    /* data or block frames taken */
+  uint32_t finished;  /* whole images: logger finish, gateway completion, last configuration byte */
   uint32_t reconnects; /* logger reconnect frames */
   uint32_t errors;     /* frames refused for a wrong length, sum, lead-in or order */
   uint64_t hash;       /* 64-bit FNV-1a of the bytes taken */
@@ -198,6 +218,22 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageInfo(int32_t device, uint32_t imag
 MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageGet(int32_t device, uint32_t image, void* out,
                                                   uint32_t capacity);
 
+/*
+ * Data-processor reflash images and configurations (commands 0x07 to 0x0D)
+ * are taken by every device. Each frame is answered with a status word at
+ * reply bytes 5-6: 0 taken; 1 the end frame's sum is wrong; 2 a data frame
+ * out of order or beyond the announced length, or an end frame before every
+ * announced byte came; 3 a configuration above 65,536 bytes. Such frames
+ * count as errors. A configuration whose end frame is taken replaces the
+ * MALTOR_SIM_CONFIGURATION item, and bytes 9-24 of its start frame become
+ * the configuration tag (reply bytes 5-20 of command 0x0A). Read requests
+ * (command 0x1C, n at bytes 5-6) hand out the next n bytes of the stored
+ * configuration (fewer when fewer are left); after its last byte, or a new
+ * configuration, the next request starts from its beginning again. For
+ * these images MaltorSimImageInfo's `blocks` counts data frames and
+ * `finished` end frames taken. A reflash does not restart the device.
+ */
+
 /** Frames for MaltorSim_UpdateFault. */
 #define MALTOR_SIM_FRAME_LOGGER_START 1
 #define MALTOR_SIM_FRAME_LOGGER_DATA 2
@@ -207,7 +243,8 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageGet(int32_t device, uint32_t image
 #define MALTOR_SIM_FRAME_CONFIG_ANNOUNCE 6
 #define MALTOR_SIM_FRAME_CONFIG_BLOCK 7
 
-#define MALTOR_SIM_UPDATE_REFUSE 1 /* the reply's status byte is 1 (logger byte 3, gateway byte 4) */
+#define MALTOR_SIM_UPDATE_REFUSE \
+  1 /* the reply's status byte is 1 (logger byte 3, gateway byte 4) */
 #define MALTOR_SIM_UPDATE_SILENT 2 /* the frame gets no reply */
 
 /** Arms an action for the nth (1 the next) frame of a kind; it then clears
@@ -275,7 +312,8 @@ MALTOR_API uint64_t MALTOR_CALL MaltorSim_ClockNow(void);
 MALTOR_API uint32_t MALTOR_CALL MaltorSim_ClockWaiters(void);
 
 /** Sets the wall-clock second at which the virtual clock's 0 lies, and the
- *  value the millisecond tick counter shows there (to test its wrap). */
+ *  value the millisecond tick counter shows now (to test its wrap).
+ *  MaltorSim_Reset restores both to their values at load. */
 MALTOR_API void MALTOR_CALL MaltorSim_ClockSetOrigin(int64_t unix_seconds, uint32_t tick);
 
 #ifdef __cplusplus

@@ -78,8 +78,8 @@ std::uint8_t send_gateway_configuration(std::uint32_t length, const std::uint8_t
   const std::string size_line = "Configuration size " + std::to_string(length) + " ";
   std::uint8_t payload[4];
   link::put_u32(payload, length);
-  const std::uint32_t announce_length = build_gateway_frame(
-      false, kAnnounceCommand, kAnnounceQualifier, payload, 4, SumWidth::k16);
+  const std::uint32_t announce_length =
+      build_gateway_frame(false, kAnnounceCommand, kAnnounceQualifier, payload, 4, SumWidth::k16);
   if (!gateway_exchange(announce_length, kAnnounceTimeoutMs, kind1)) {
     log.line(size_line + "  preparation - Failed\r\n");
     return kExchangeFailed;

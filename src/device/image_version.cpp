@@ -19,7 +19,9 @@ extern "C" {
 MALTOR_API uint8_t MALTOR_CALL GetFileNameFirmwareVersion(const char* path, char* text) {
   if (path == nullptr || text == nullptr) return 0;
   maltor::platform::File image;
-  if (!image.open(path, maltor::platform::FileMode::kReadBinary)) return 0;
+  // Opened for update as well, as the device tools always have: a read-only
+  // or locked image is reported as unreadable.
+  if (!image.open(path, maltor::platform::FileMode::kReadUpdate)) return 0;
   std::memset(text, 0, 10);
 
   char field[kFieldLength] = {};

@@ -4,8 +4,25 @@
 
 namespace maltor::link {
 
-DeviceTable g_table;
 TransferBuffer g_buffers[kSlotCount];
+
+namespace {
+
+// The table as a reset leaves it. The table starts out this way at compile
+// time, so it is valid even where no load-time action runs (a static link).
+constexpr DeviceTable empty_table() {
+  DeviceTable table{};
+  for (int i = 0; i < kSlotCount; ++i) {
+    table.slots[i].file = kInvalidHandle;
+    table.slots[i].usb = kInvalidHandle;
+    table.slots[i].buffer = &g_buffers[i];
+  }
+  return table;
+}
+
+}  // namespace
+
+constinit DeviceTable g_table = empty_table();
 std::uint8_t g_high_speed = 0;
 std::atomic<Handle> g_update_marker{kInvalidHandle};
 

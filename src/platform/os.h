@@ -60,6 +60,7 @@ class Event {
 // How a file is opened. Text modes write "\n" as "\r\n" on every OS.
 enum class FileMode : std::uint8_t {
   kReadBinary,    // "rb"
+  kReadUpdate,    // "r+b": an existing file, opened for reading and writing
   kWriteBinary,   // "wb"
   kAppendBinary,  // "ab"
   kWriteText,     // "w" / "w+": created empty, LF written as CR LF

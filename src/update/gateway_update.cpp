@@ -61,8 +61,8 @@ bool transfer(const Gateway& gateway, std::uint32_t size, std::uint32_t areas) {
   while (n > 0) {
     if (stop_requested()) break;
     clear_gateway_areas();
-    const std::uint32_t length = build_gateway_frame(gateway.kind1, kBlockCommand, kBlockQualifier,
-                                                     block, n, SumWidth::k16);
+    const std::uint32_t length =
+        build_gateway_frame(gateway.kind1, kBlockCommand, kBlockQualifier, block, n, SumWidth::k16);
     if (!gateway_exchange(length, kFrameTimeoutMs, gateway.kind1)) {
       write_log_line(log, "Block " + std::to_string(acknowledged_blocks) + " bytes    " +
                               std::to_string(n) + "  CRC - Failed\r\n");
@@ -89,8 +89,8 @@ void completion_tail() {
   link::ReopenDevice();
   clear_gateway_areas();
   if (!link::device_open()) return;
-  const std::uint32_t length = build_gateway_frame(
-      link::slot0().kind == 1, kCompletionCommand, kCompletionQualifier, nullptr, 0, SumWidth::k8);
+  const std::uint32_t length = build_gateway_frame(link::slot0().kind == 1, kCompletionCommand,
+                                                   kCompletionQualifier, nullptr, 0, SumWidth::k8);
   link::TransferBuffer& buffer = buffer0();
   buffer.timeout_ms = kCompletionTimeoutMs;
   buffer.bytes_to_write = length;
@@ -107,16 +107,14 @@ void gateway_update() {
   // An empty image has no areas to measure progress by, and one of 65,536
   // areas or more overflows their count: neither is announced, so the
   // gateway never starts taking an image that cannot be sent right.
-  const std::uint64_t areas = size > 0 ? (static_cast<std::uint64_t>(size) + kAreaBytes - 1) /
-                                             kAreaBytes
-                                       : 0;
+  const std::uint64_t areas =
+      size > 0 ? (static_cast<std::uint64_t>(size) + kAreaBytes - 1) / kAreaBytes : 0;
   bool finished = false;
-  if (areas == 0 || areas > kMaxAreas ||
-      !announce(gateway, static_cast<std::uint32_t>(size))) {
+  if (areas == 0 || areas > kMaxAreas || !announce(gateway, static_cast<std::uint32_t>(size))) {
     write_log_line(progress_log(), "Reprogramming  preparation - Failed\r\n");
   } else {
-    finished = transfer(gateway, static_cast<std::uint32_t>(size),
-                        static_cast<std::uint32_t>(areas));
+    finished =
+        transfer(gateway, static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(areas));
   }
   end_update();
   if (finished) completion_tail();

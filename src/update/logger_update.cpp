@@ -44,8 +44,8 @@ void put_short_frame(std::uint8_t code, std::uint8_t selector = 0) {
 
 // An exchange the logger accepted: a reply came and its status byte 3 is 0.
 bool accepted(std::uint32_t write_length, std::uint32_t read_length) {
-  return link::raw_exchange(write_length, read_length, kFrameTimeoutMs,
-                            link::Reader::kFixed) != 0 &&
+  return link::raw_exchange(write_length, read_length, kFrameTimeoutMs, link::Reader::kFixed) !=
+             0 &&
          buffer0().reply[3] == 0;
 }
 

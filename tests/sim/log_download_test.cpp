@@ -27,29 +27,16 @@ std::vector<std::uint8_t> card(std::uint64_t offset, std::size_t n) {
   return out;
 }
 
-class LogDownload : public SimTest {
+class LogDownload : public SimFolderTest {
  protected:
   void SetUp() override {
-    SimTest::SetUp();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir_ = fs::temp_directory_path() / ("maltor_download_" + name);
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    SimFolderTest::SetUp();
     path_ = (dir_ / "log.bin").string();
     storage::set_download_flag(0);
   }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    SimTest::TearDown();
-  }
 
   void write_file(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-  std::vector<std::uint8_t> file_bytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::vector<std::uint8_t> file_bytes() const { return read_bytes(path_); }
   static std::vector<std::uint32_t> stream_reads() {
     std::vector<std::uint32_t> out;
     for (const Transfer& t : trace()) {
@@ -65,7 +52,6 @@ class LogDownload : public SimTest {
     ASSERT_EQ(waiting_reads(id, 0x83), 1);
   }
 
-  fs::path dir_;
   std::string path_;
 };
 

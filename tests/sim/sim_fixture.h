@@ -2,8 +2,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "MaltorUSBdrv.h"
@@ -70,6 +76,33 @@ class SimTest : public ::testing::Test {
     }
     return out;
   }
+};
+
+// A SimTest with an empty folder of its own for the files the test writes.
+class SimFolderTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    // The process id keeps concurrent runs of one test apart.
+    std::string name =
+        "maltor_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir_);
+    SimTest::TearDown();
+  }
+
+  static std::vector<std::uint8_t> read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  std::filesystem::path dir_;
 };
 
 }  // namespace maltor::test

@@ -31,6 +31,10 @@ struct ProgressCase {
   std::vector<std::uint32_t> progress;
 };
 
+void PrintTo(const ProgressCase& c, std::ostream* out) {
+  *out << c.size << " bytes";
+}
+
 std::vector<std::uint32_t> rising_every(std::size_t blocks, std::size_t every) {
   std::vector<std::uint32_t> values;
   for (std::size_t b = 1; b < blocks; ++b) {
@@ -127,6 +131,10 @@ struct FailureCase {
   std::size_t callbacks;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class LoggerFailures : public UpdateTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(LoggerFailures, EndTheTransferWithTheirLines) {
@@ -200,8 +208,8 @@ TEST_F(LoggerUpdate, ImageBeyondFourGigabytesIsNotSent) {
   ASSERT_EQ(UpdateLoggerFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
   wait_for_update();
   EXPECT_TRUE(frames().empty());
-  EXPECT_EQ(log_text(),
-            header_text(kLoggerTitle, 0x1'0000'0001ull, path) + "Reprogramming  start - Failed\r\r\n");
+  EXPECT_EQ(log_text(), header_text(kLoggerTitle, 0x1'0000'0001ull, path) +
+                            "Reprogramming  start - Failed\r\r\n");
 }
 
 }  // namespace

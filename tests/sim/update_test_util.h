@@ -3,8 +3,6 @@
 // virtual wall clock set to a known second.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -116,25 +114,19 @@ inline std::vector<Bytes> command_frames() {
   return out;
 }
 
-class UpdateTest : public SimTest {
+class UpdateTest : public SimFolderTest {
  protected:
   void SetUp() override {
-    SimTest::SetUp();
+    SimFolderTest::SetUp();
     ProgressRecorder::get().reset();
     ReflashStatusCallBack(&ProgressRecorder::callback);
-    dir_ = std::filesystem::temp_directory_path() /
-           ("maltor_update_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     log_path_ = (dir_ / "progress.log").string();
   }
   void TearDown() override {
     StopFirmwareUpdate();
     update::wait_for_update_thread();
     ReflashStatusCallBack(nullptr);
-    std::filesystem::remove_all(dir_);
-    SimTest::TearDown();
+    SimFolderTest::TearDown();
   }
 
   std::string write_image(const Bytes& bytes, const std::string& name = "image.bin") {
@@ -174,7 +166,6 @@ class UpdateTest : public SimTest {
     return info;
   }
 
-  std::filesystem::path dir_;
   std::string log_path_;
 };
 

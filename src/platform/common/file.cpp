@@ -13,6 +13,8 @@ const char* binary_mode(FileMode mode) {
   switch (mode) {
     case FileMode::kReadBinary:
       return "rb";
+    case FileMode::kReadUpdate:
+      return "r+b";
     case FileMode::kWriteBinary:
     case FileMode::kWriteText:
       return "w+b";
@@ -63,12 +65,24 @@ std::size_t File::read(void* buffer, std::size_t length) {
   return stream_ == nullptr ? 0 : std::fread(buffer, 1, length, stream_);
 }
 
+// Offsets are 64-bit on every OS; fseek and ftell take a long, which has only
+// 32 bits on Windows and would misreport files of 2 GiB and more.
 bool File::seek(std::int64_t offset, int origin) {
-  return stream_ != nullptr && std::fseek(stream_, static_cast<long>(offset), origin) == 0;
+  if (stream_ == nullptr) return false;
+#if defined(_WIN32)
+  return _fseeki64(stream_, offset, origin) == 0;
+#else
+  return fseeko(stream_, static_cast<off_t>(offset), origin) == 0;
+#endif
 }
 
 std::int64_t File::tell() {
-  return stream_ == nullptr ? -1 : std::ftell(stream_);
+  if (stream_ == nullptr) return -1;
+#if defined(_WIN32)
+  return _ftelli64(stream_);
+#else
+  return ftello(stream_);
+#endif
 }
 
 bool File::flush() {

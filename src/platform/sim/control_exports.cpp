@@ -31,6 +31,9 @@ maltor::sim::ImageCapture* image_of(VirtualDevice* device, uint32_t image) {
   maltor::sim::UpdateState& update = device->model.update();
   if (image == MALTOR_SIM_IMAGE_FIRMWARE) return &update.firmware;
   if (image == MALTOR_SIM_IMAGE_CONFIGURATION) return &update.configuration;
+  maltor::sim::TransferState& transfer = device->model.content().transfer;
+  if (image == MALTOR_SIM_IMAGE_REFLASH) return &transfer.reflash.file;
+  if (image == MALTOR_SIM_IMAGE_DP_CONFIGURATION) return &transfer.configuration.file;
   return nullptr;
 }
 
@@ -154,6 +157,15 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetContent(int32_t id, uint32_t item, c
       if (length > sizeof content.configuration) return -1;
       std::memcpy(content.configuration, data, length);
       content.config_size = length;
+      content.transfer.read_position = 0;
+      return 0;
+    case MALTOR_SIM_LOG_FILE_LIMIT:
+      if (length != sizeof content.log_file_limit) return -1;
+      std::memcpy(&content.log_file_limit, data, length);
+      return 0;
+    case MALTOR_SIM_LOG_SUM_OFFSET:
+      if (length != sizeof content.log_sum_offset) return -1;
+      std::memcpy(&content.log_sum_offset, data, length);
       return 0;
     default:
       return -1;
@@ -180,6 +192,10 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_GetContent(int32_t id, uint32_t item, v
       return copy_out(content.configuration, content.config_size, out, capacity);
     case MALTOR_SIM_STREAM_DATA:
       return copy_out(content.stream_out, content.stream_out_length, out, capacity);
+    case MALTOR_SIM_LOG_FILE_LIMIT:
+      return copy_out(&content.log_file_limit, sizeof content.log_file_limit, out, capacity);
+    case MALTOR_SIM_LOG_SUM_OFFSET:
+      return copy_out(&content.log_sum_offset, sizeof content.log_sum_offset, out, capacity);
     case MALTOR_SIM_FIRMWARE_VERSION: {
       const std::uint8_t version[5] = {static_cast<std::uint8_t>(content.firmware_word),
                                        static_cast<std::uint8_t>(content.firmware_word >> 8),

@@ -75,6 +75,8 @@ void VirtualBus::reset() {
   device_total_ = 0;
   order_count_ = 0;
   manual_clock_ = false;
+  origin_seconds = kDefaultOriginSeconds;
+  origin_tick = 0;
   trace_clear();
   debug_clear();
   changed.notify_all();

@@ -111,7 +111,8 @@ class VirtualBus {
   // Threads blocked in a manual-mode wait.
   std::uint32_t clock_waiters() const { return clock_waiters_; }
   bool manual_clock_ = false;
-  std::int64_t origin_seconds = 1'780'000'000;  // wall-clock second of virtual 0
+  static constexpr std::int64_t kDefaultOriginSeconds = 1'780'000'000;
+  std::int64_t origin_seconds = kDefaultOriginSeconds;  // wall-clock second of virtual 0
   std::uint32_t origin_tick = 0;
 
   // ---- trace and debug texts (lock held) ----

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/sim/model/can_state.h"
+#include "platform/sim/model/transfer_state.h"
 
 namespace maltor::sim {
 
@@ -86,8 +87,27 @@ struct DeviceContent {
   // Bytes used in the active section.
   std::uint32_t active_section_used() const;
 
+  // ---- log files of the sections ----
+  // A log file request names a section below section_total; the device sends
+  // the bytes of that section's log file that were asked for, up to
+  // log_file_limit (it ends the transfer early when it holds fewer), and the
+  // check reports their 16-bit sum plus log_sum_offset.
+  static constexpr std::uint8_t kNoSection = 2;  // status for a section the card lacks
+  std::uint32_t log_file_limit = 0xFFFFFFFF;
+  std::uint16_t log_sum_offset = 0;
+
+  // Byte `offset` of the log file of `section`: text-like lines of 64 bytes,
+  // each ending in a line feed, whose other bytes run through every value
+  // (line feeds and carriage returns among them).
+  static std::uint8_t log_file_byte(std::uint32_t section, std::uint32_t offset) {
+    return offset % 64 == 63 ? 0x0A : static_cast<std::uint8_t>(offset + section);
+  }
+
   // ---- CAN ----
   CanState can;
+
+  // ---- file transfers ----
+  TransferState transfer;
 
   // ---- streams ----
   // Stream data written by the host on the stream OUT pipe (latest bytes kept).

@@ -67,17 +67,19 @@ bool DeviceModel::write(std::uint8_t pipe, const std::uint8_t* data, std::uint32
     vanish_requested_ = true;
     return true;
   }
+  // A new frame ends a log file still being sent.
+  stop_log_file();
   CommandHandlers::dispatch(*this, data, length);
   if (firing_ != nullptr) *firing_ = Fault{};
   firing_ = nullptr;
   return true;
 }
 
-void DeviceModel::send_reply(std::uint8_t* reply, std::uint32_t length) {
+bool DeviceModel::send_reply(std::uint8_t* reply, std::uint32_t length) {
   if (firing_ != nullptr) {
     switch (firing_->kind) {
       case FaultKind::kNoReply:
-        return;
+        return false;
       case FaultKind::kShortReply:
         if (firing_->param >= 1 && firing_->param < length) length = firing_->param;
         break;
@@ -96,10 +98,11 @@ void DeviceModel::send_reply(std::uint8_t* reply, std::uint32_t length) {
     }
   }
   replies_.push(reply, length);
+  return true;
 }
 
 bool DeviceModel::readable(std::uint8_t pipe) const {
-  if (pipe == kCommandIn) return !replies_.empty();
+  if (pipe == kCommandIn) return !replies_.empty() || log_remaining_ > 0;
   if (pipe != kStreamIn) return false;
   if (packet_count_ > 0) return true;
   if (live_running_ && live_ready_ > 0) return true;
@@ -138,7 +141,17 @@ void fill_card(std::uint64_t offset, std::uint8_t* out, std::uint64_t n) {
 }  // namespace
 
 std::uint32_t DeviceModel::read(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t capacity) {
-  if (pipe == kCommandIn) return replies_.pop(buffer, capacity);
+  if (pipe == kCommandIn) {
+    if (!replies_.empty()) return replies_.pop(buffer, capacity);
+    const std::uint32_t n = capacity < log_remaining_ ? capacity : log_remaining_;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      buffer[i] = DeviceContent::log_file_byte(log_section_, log_offset_ + i);
+      log_sum_ = static_cast<std::uint16_t>(log_sum_ + buffer[i]);
+    }
+    log_offset_ += n;
+    log_remaining_ -= n;
+    return n;
+  }
   if (pipe != kStreamIn || !readable(pipe)) return 0;
   if (packet_count_ > 0) {
     const LivePacket& packet = packets_[packet_head_];
@@ -192,6 +205,13 @@ void DeviceModel::start_stream(std::uint64_t offset, std::uint64_t bytes) {
   stream_offset_ = offset;
   stream_remaining_ = bytes;
   stream_budget_ = 0;
+}
+
+void DeviceModel::start_log_file(std::uint32_t section, std::uint32_t bytes) {
+  log_section_ = section;
+  log_offset_ = 0;
+  log_remaining_ = bytes;
+  log_sum_ = 0;
 }
 
 void DeviceModel::set_live(bool on) {

@@ -4,7 +4,8 @@
 //
 // The model sees whole transfers: a write on an OUT pipe is one frame or one
 // block of stream data; a read on an IN pipe takes one queued reply (command
-// pipe) or the next bytes of the stream (stream pipe). It never allocates
+// pipe; once none is queued, the next bytes of a log file being sent) or the
+// next bytes of the stream (stream pipe). It never allocates
 // after construction, so exchanges through it stay allocation-free.
 #pragma once
 
@@ -73,13 +74,19 @@ class DeviceModel {
   // ---- for the command handlers ----
 
   // Queues a reply on the command IN pipe, applying an armed reply fault.
-  // `reply` may be changed by the fault.
-  void send_reply(std::uint8_t* reply, std::uint32_t length);
+  // `reply` may be changed by the fault. False when the fault dropped it.
+  bool send_reply(std::uint8_t* reply, std::uint32_t length);
   // Room for building one reply.
   std::uint8_t* scratch() { return scratch_; }
   // Starts streaming `bytes` bytes of the card from byte `offset` on the stream IN pipe.
   void start_stream(std::uint64_t offset, std::uint64_t bytes);
   void stop_stream() { stream_remaining_ = 0; }
+  // Starts sending `bytes` bytes of the log file of `section` on the command
+  // IN pipe, behind the replies queued; the next frame written ends it.
+  void start_log_file(std::uint32_t section, std::uint32_t bytes);
+  void stop_log_file() { log_remaining_ = 0; }
+  // 16-bit sum of the log-file bytes sent since the last start.
+  std::uint16_t log_file_sum() const { return log_sum_; }
   // Starts or stops live records on the stream IN pipe (one every live
   // period while running).
   void set_live(bool on);
@@ -106,6 +113,12 @@ class DeviceModel {
   Fault faults_[8];
   Fault* firing_ = nullptr;  // the fault that matched the frame being answered
   bool vanish_requested_ = false;
+
+  // A log file being sent on the command IN pipe.
+  std::uint32_t log_section_ = 0;
+  std::uint32_t log_offset_ = 0;
+  std::uint32_t log_remaining_ = 0;
+  std::uint16_t log_sum_ = 0;
 
   // Stream IN pipe state: a sector download or live records.
   std::uint64_t stream_remaining_ = 0;

@@ -75,6 +75,11 @@ constexpr HandlerRow kRows[] = {
 constexpr std::uint32_t kMirelHeader = 8;
 constexpr std::uint32_t kMirelReplyData = 5;
 
+// The log file request sends its values most significant byte first.
+std::uint32_t get32_msb(const std::uint8_t* at) {
+  return (static_cast<std::uint32_t>(at[0]) << 24) | (at[1] << 16) | (at[2] << 8) | at[3];
+}
+
 // Writes the reply data and the status; returns the data length or kNoAnswer.
 using MirelAnswer = std::uint32_t (*)(DeviceModel& model, const std::uint8_t* payload,
                                       std::uint32_t payload_length, std::uint8_t* data,
@@ -121,6 +126,28 @@ std::uint32_t mirel_descriptor(DeviceModel& m, const std::uint8_t* payload,
   return 32;
 }
 
+// Log file request: section and length, most significant byte first. The
+// file's bytes follow the reply on the command IN pipe (see answer_mirel).
+std::uint32_t mirel_log_file(DeviceModel& m, const std::uint8_t* payload,
+                             std::uint32_t payload_length, std::uint8_t*, std::uint8_t& status) {
+  const DeviceContent& c = m.content();
+  const std::uint32_t section = payload_length >= 8 ? get32_msb(payload) : c.section_total;
+  if (section >= c.section_total) {
+    status = DeviceContent::kNoSection;
+    return 0;
+  }
+  const std::uint32_t length = get32_msb(payload + 4);
+  m.start_log_file(section, length < c.log_file_limit ? length : c.log_file_limit);
+  return 0;
+}
+
+// Log file check: the sum of the bytes sent.
+std::uint32_t mirel_log_file_check(DeviceModel& m, const std::uint8_t*, std::uint32_t,
+                                   std::uint8_t* data, std::uint8_t&) {
+  put16(data, static_cast<std::uint16_t>(m.log_file_sum() + m.content().log_sum_offset));
+  return 2;
+}
+
 // Firmware version: word, two version bytes, then the 13-character text at
 // reply bytes 9–21. Only kind-1 devices speak it over a Mirel frame.
 std::uint32_t firmware_text(DeviceModel& m, std::uint8_t* data) {
@@ -138,8 +165,9 @@ std::uint32_t mirel_firmware_version(DeviceModel& m, const std::uint8_t*, std::u
 }
 
 constexpr MirelRow kMirelRows[] = {
-    {1, mirel_log_count},  {2, mirel_first_section},      {3, mirel_active_section},
-    {4, mirel_descriptor}, {220, mirel_firmware_version},
+    {1, mirel_log_count},          {2, mirel_first_section},  {3, mirel_active_section},
+    {4, mirel_descriptor},         {5, mirel_log_file_check}, {15, mirel_log_file},
+    {220, mirel_firmware_version},
 };
 
 std::uint8_t mirel_sum(const std::uint8_t* frame, std::uint32_t length) {
@@ -151,13 +179,15 @@ bool is_mirel_frame(const std::uint8_t* frame, std::uint32_t length) {
          frame[3] == 0 && get16(frame + 4) == length;
 }
 
-void send_mirel_reply(DeviceModel& m, std::uint8_t status, std::uint32_t data_length) {
+// Returns whether the reply went out with status 0: an armed fault may drop
+// it or change its status.
+bool send_mirel_reply(DeviceModel& m, std::uint8_t status, std::uint32_t data_length) {
   std::uint8_t* reply = m.scratch();
   std::memset(reply, 0, 4);
   reply[4] = status;
   const std::uint32_t length = kMirelReplyData + data_length + 1;
   reply[length - 1] = sum8(reply, length - 1);
-  m.send_reply(reply, length);
+  return m.send_reply(reply, length) && reply[4] == 0;
 }
 
 // A Mirel frame with a wrong sum or an unknown command gets no reply.
@@ -170,7 +200,8 @@ void answer_mirel(DeviceModel& m, const std::uint8_t* frame, std::uint32_t lengt
     std::uint8_t* data = m.scratch() + kMirelReplyData;
     const std::uint32_t n =
         row.answer(m, frame + kMirelHeader, length - kMirelHeader - 1, data, status);
-    if (n != kNoAnswer) send_mirel_reply(m, status, n);
+    // A log file the answer started is sent only behind a reply that accepts it.
+    if (n != kNoAnswer && !send_mirel_reply(m, status, n)) m.stop_log_file();
     return;
   }
 }

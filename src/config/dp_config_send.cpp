@@ -1,0 +1,30 @@
+#include <cstring>
+
+#include "config/dp_config.h"
+#include "link/exchange.h"
+#include "link/result.h"
+#include "update/file_transfer.h"
+
+namespace maltor::config {
+
+std::uint8_t send_configuration(const char* path, std::uint16_t* status) {
+  if (path == nullptr || status == nullptr) return kBadArgument;
+  const std::uint32_t limit = update::chunk_limit();
+  std::uint32_t length = 0;
+  if (!update::load_image(path, &length)) return kTransferFailed;
+
+  // The length, then file bytes 6 to 21 (zeros where a short file ends).
+  std::uint8_t start[20];
+  link::put_u32(start, length);
+  std::memcpy(start + 4, update::image() + 6, 16);
+  const update::TransferOutcome outcome = update::run_file_transfer(
+      update::kReconfigureCommands, start, length, limit, link::g_sequence);
+  // The device's final status word. Should the end reply fail, the reply
+  // area still holds the reply before it, and that is what is copied.
+  if (outcome.end_written) {
+    *status = link::get_u16(link::buffer0().reply + link::kReplyDataOffset);
+  }
+  return outcome.done ? kOk : kTransferFailed;
+}
+
+}  // namespace maltor::config

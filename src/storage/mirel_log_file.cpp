@@ -1,0 +1,87 @@
+#include "storage/mirel_log_file.h"
+
+#include "link/device_table.h"
+#include "link/exchange.h"
+#include "link/result.h"
+#include "link/transfer.h"
+#include "platform/os.h"
+#include "storage/mirel_frame.h"
+
+namespace maltor::storage {
+
+namespace {
+
+inline constexpr std::uint32_t kRequestPayload = 8;
+inline constexpr std::uint32_t kRequestReplyLength = 6;
+inline constexpr std::uint32_t kCheckReplyLength = 8;
+
+// The log file request is the one Mirel frame whose values go most
+// significant byte first.
+void put_u32_msb_first(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// One data read of up to `length` bytes into the reply area; its bytes go to
+// the file and into the sum as they came, before any newline translation.
+// Returns the bytes read, 0 when nothing came.
+std::uint32_t receive(platform::File& file, std::uint32_t length, std::uint16_t& sum) {
+  link::TransferBuffer& buffer = link::buffer0();
+  buffer.bytes_to_read = length;
+  const std::uint32_t n = link::ReadReply(0);
+  for (std::uint32_t i = 0; i < n; ++i) sum = static_cast<std::uint16_t>(sum + buffer.reply[i]);
+  file.write(buffer.reply, n);
+  return n;
+}
+
+// Reads `length` bytes in whole blocks and a remainder. False when a read
+// brought nothing; `received` and `sum` cover what came before it.
+bool receive_file(platform::File& file, std::uint32_t length, std::uint32_t& received,
+                  std::uint16_t& sum) {
+  link::buffer0().timeout_ms = kLogFileTimeoutMs;
+  const std::uint32_t blocks = length / kLogFileBlock;
+  const std::uint32_t remainder = length % kLogFileBlock;
+  for (std::uint32_t block = 0; block < blocks; ++block) {
+    const std::uint32_t n = receive(file, kLogFileBlock, sum);
+    if (n == 0) return false;
+    received += n;
+  }
+  if (remainder == 0) return true;
+  const std::uint32_t n = receive(file, remainder, sum);
+  received += n;
+  return n != 0;
+}
+
+}  // namespace
+
+std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, const char* path) {
+  if (path == nullptr) return kBadPath;
+
+  MirelExchange request(kMirelLogFileRequest, kRequestPayload);
+  if (!request.ready()) return kNoDevice;
+  put_u32_msb_first(request.payload(), section);
+  put_u32_msb_first(request.payload() + 4, length);
+  if (const std::uint8_t result = request.run(kRequestReplyLength, kLogFileTimeoutMs);
+      result != kOk) {
+    return result;
+  }
+
+  platform::File file;
+  if (!file.open(path, platform::FileMode::kWriteText)) return kLogOpenFailed;
+  std::uint32_t received = 0;
+  std::uint16_t sum = 0;
+  const bool every_read_brought_bytes = receive_file(file, length, received, sum);
+  file.close();
+  if (!every_read_brought_bytes) return kExchangeFailed;
+  // Bytes in every read yet fewer than asked: it stopped part-way, not a sum mismatch.
+  if (received != length) return kExchangeFailed;
+
+  MirelExchange check(kMirelLogFileCheck);
+  if (!check.ready()) return kNoDevice;
+  if (const std::uint8_t result = check.run(kCheckReplyLength, kLogFileTimeoutMs); result != kOk) {
+    return result;
+  }
+  const std::uint16_t device_sum = link::get_u16(check.reply() + kMirelDataOffset);
+  return device_sum == sum ? kOk : kLogSumMismatch;
+}
+
+}  // namespace maltor::storage

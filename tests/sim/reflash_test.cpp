@@ -1,0 +1,188 @@
+// The data-processor reflash: chunking, padding, sums, failures and its two
+// sequence counters.
+#include "update/reflash.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "link_test_util.h"
+#include "transfer_test_util.h"
+
+namespace maltor::test {
+namespace {
+
+constexpr std::uint32_t kImage = update::kImageCapacity;
+
+struct SpeedCase {
+  std::uint8_t speed;
+  std::uint32_t limit;
+  std::uint32_t data_frames;
+  std::uint32_t last;
+};
+
+class ReflashSpeeds : public TransferTest, public ::testing::WithParamInterface<SpeedCase> {};
+
+TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
+  const SpeedCase& c = GetParam();
+  const std::int32_t device = plug_and_connect(1, c.speed);
+  const Bytes image = image_bytes(kImage, 3);
+  ASSERT_EQ(SCReflashFile(write_image(image).c_str()), MALTOR_OK);
+
+  const MaltorSimImageInfo info = image_info(device, MALTOR_SIM_IMAGE_REFLASH);
+  EXPECT_EQ(info.announced, kImage);
+  EXPECT_EQ(info.received, kImage);
+  EXPECT_EQ(info.blocks, c.data_frames);
+  EXPECT_EQ(info.hash, fnv1a(image));
+  EXPECT_EQ(info.finished, 1u);  // the device checked the end frame's sum
+  EXPECT_EQ(info.errors, 0u);
+  const std::uint32_t frames = c.data_frames + 2;
+  EXPECT_EQ(link::g_sequence, frames % 256);
+
+  // The trace keeps the latest frames: the tail of the data phase and the end.
+  const std::vector<Bytes> tail = command_frames();
+  ASSERT_GE(tail.size(), 3u);
+  const Bytes& end = tail.back();
+  EXPECT_EQ(end, (Bytes{static_cast<std::uint8_t>(frames - 1), 8, 0, 0x09, 0,
+                        static_cast<std::uint8_t>(sum16(image)),
+                        static_cast<std::uint8_t>(sum16(image) >> 8), sum8(end, 7)}));
+  const Bytes& last = tail[tail.size() - 2];
+  EXPECT_EQ(data_length(last), c.last);
+  EXPECT_EQ(last.size(), c.last + 12);
+  EXPECT_EQ(data_offset(last), kImage - c.last);
+  EXPECT_EQ(data_bytes(last), Bytes(image.end() - c.last, image.end()));
+  EXPECT_EQ(data_length(tail[tail.size() - 3]), c.limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ReflashSpeeds,
+                         ::testing::Values(SpeedCase{MALTOR_SIM_HIGH_SPEED, 490, 1070, 478},
+                                           SpeedCase{MALTOR_SIM_FULL_SPEED, 42, 12484, 2}),
+                         [](const auto& info) {
+                           return "Limit" + std::to_string(info.param.limit);
+                         });
+
+TEST_F(TransferTest, ShortImageIsPaddedWithZeros) {
+  const std::int32_t device = plug_and_connect();
+  const Bytes file = image_bytes(1000, 5);
+  ASSERT_EQ(SCReflashFile(write_image(file).c_str()), MALTOR_OK);
+  Bytes padded = file;
+  padded.resize(kImage, 0);
+  const MaltorSimImageInfo info = image_info(device, MALTOR_SIM_IMAGE_REFLASH);
+  EXPECT_EQ(info.announced, kImage);
+  EXPECT_EQ(info.received, kImage);
+  EXPECT_EQ(info.hash, fnv1a(padded));
+  EXPECT_EQ(info.finished, 1u);
+  // The start frame announces the whole buffer; the end frame's sum is the file's.
+  const std::vector<Bytes> frames = command_frames();
+  EXPECT_EQ(frames.front(), (Bytes{0, 14, 0, 0x07, 0, 0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00, 29}));
+  EXPECT_EQ(le(frames.back(), 5, 2), sum16(file));
+}
+
+struct FailureCase {
+  const char* name;
+  std::int32_t command;
+  std::uint32_t fault;
+  std::uint32_t nth;
+  std::size_t frames_written;
+};
+
+class ReflashFailures : public TransferTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ReflashFailures, StopAtTheFailedFrame) {
+  const FailureCase& c = GetParam();
+  const std::int32_t device = plug_and_connect();
+  const std::string path = write_image(image_bytes(kImage));
+  ASSERT_EQ(MaltorSim_InjectFault(device, c.fault, c.command, c.nth, 0), 0);
+  const std::uint64_t waited = virtual_ms([&] { EXPECT_EQ(SCReflashFile(path.c_str()), 1); });
+
+  const std::vector<std::uint8_t> codes = codes_written();
+  ASSERT_EQ(codes.size(), c.frames_written);
+  EXPECT_EQ(link::g_sequence, c.frames_written % 256);
+  if (c.command != 0x09) {
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x09), 0);
+  }
+  // A missing reply is given up after the exchange's bound.
+  if (c.fault == MALTOR_SIM_FAULT_NO_REPLY) {
+    EXPECT_GE(waited, update::kTransferTimeoutMs);
+    EXPECT_LT(waited, update::kTransferTimeoutMs + 1000);
+  }
+  // An end frame whose reply went missing still reached the device.
+  EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).finished, c.command == 0x09 ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, ReflashFailures,
+    ::testing::Values(FailureCase{"StartWrite", 0x07, MALTOR_SIM_FAULT_WRITE_FAILS, 1, 1},
+                      FailureCase{"StartReply", 0x07, MALTOR_SIM_FAULT_NO_REPLY, 1, 1},
+                      FailureCase{"FirstDataWrite", 0x08, MALTOR_SIM_FAULT_WRITE_FAILS, 1, 2},
+                      FailureCase{"FirstDataReply", 0x08, MALTOR_SIM_FAULT_NO_REPLY, 1, 2},
+                      FailureCase{"DataReply500", 0x08, MALTOR_SIM_FAULT_NO_REPLY, 500, 501},
+                      FailureCase{"EndReply", 0x09, MALTOR_SIM_FAULT_NO_REPLY, 1, 1072},
+                      FailureCase{"DeviceGone", 0x08, MALTOR_SIM_FAULT_UNPLUG_ON_READ, 3, 4}),
+    [](const auto& info) { return info.param.name; });
+
+// SCReflashFile stamps the library-wide counter, SCReflash one of its own;
+// each goes on where it stopped. SCReflash sends 490-byte frames even on a
+// full-speed link.
+TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
+  char fixed[4096];
+  ASSERT_TRUE(update::fixed_image_path(fixed, sizeof fixed));
+  std::filesystem::remove(fixed);
+  std::filesystem::create_directories(std::filesystem::path(fixed).parent_path());
+  const std::int32_t device = plug_and_connect(1, MALTOR_SIM_FULL_SPEED);
+  link::g_sequence = 250;
+
+  EXPECT_EQ(SCReflash(), 0);  // no image at the fixed path: nothing sent
+  EXPECT_TRUE(command_frames().empty());
+
+  const Bytes image = image_bytes(kImage, 11);
+  std::filesystem::copy_file(write_image(image), fixed);
+  EXPECT_EQ(SCReflash(), 1);
+  const std::vector<Bytes> first = command_frames();
+  ASSERT_EQ(first.size(), 1072u);
+  for (std::size_t i = 1; i < first.size(); ++i) {
+    ASSERT_EQ(first[i][0], static_cast<std::uint8_t>(first[0][0] + i));
+  }
+  EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).blocks, 1070u);
+  EXPECT_EQ(link::g_sequence, 250);
+
+  MaltorSim_TraceClear();
+  EXPECT_EQ(SCReflashFile(write_image(image).c_str()), MALTOR_OK);
+  EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).blocks, 12484u);
+  EXPECT_EQ(command_frames().back()[0], static_cast<std::uint8_t>(250 + 12485));
+  EXPECT_EQ(link::g_sequence, static_cast<std::uint8_t>(250 + 12486));
+
+  MaltorSim_TraceClear();
+  EXPECT_EQ(SCReflash(), 1);
+  EXPECT_EQ(command_frames().front()[0], static_cast<std::uint8_t>(first[0][0] + 1072));
+
+  CloseDevice();  // without a device the first write fails
+  EXPECT_EQ(SCReflash(), 0);
+  EXPECT_EQ(SCReflashFile(write_image(image).c_str()), 1);
+  std::filesystem::remove(fixed);
+}
+
+// Files that are not sent: the calls refuse them before any frame, and no
+// sequence number is used.
+TEST_F(TransferTest, RefusedFilesSendNothing) {
+  plug_and_connect();
+  link::g_sequence = 40;
+  const std::string missing = (dir_ / "missing.bin").string();
+  const std::string empty = write_image({}, "empty.bin");
+  const std::string oversize = write_image(Bytes(kImage + 1, 1), "oversize.bin");
+  for (const std::string& path : {missing, empty, oversize}) {
+    SCOPED_TRACE(path);
+    std::uint16_t status = 0xBEEF;
+    EXPECT_EQ(SCReflashFile(path.c_str()), 1);
+    EXPECT_EQ(SCReconfigureFile(path.c_str(), &status), 1);
+    EXPECT_EQ(status, 0xBEEF);
+  }
+  std::uint16_t status = 0;
+  EXPECT_EQ(SCReflashFile(nullptr), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(SCReconfigureFile(nullptr, &status), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(SCReconfigureFile(empty.c_str(), nullptr), MALTOR_ERR_ARGUMENT);
+  EXPECT_TRUE(command_frames().empty());
+  EXPECT_EQ(link::g_sequence, 40);
+}
+
+}  // namespace
+}  // namespace maltor::test
