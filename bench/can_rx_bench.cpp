@@ -8,7 +8,6 @@
 #include "MaltorUSBdrv.h"
 #include "MaltorUSBdrv_sim.h"
 #include "counting_new.h"
-#include "link/connection.h"
 
 namespace {
 
@@ -54,14 +53,3 @@ void BM_CanRxIdlePolls(benchmark::State& state) {
 BENCHMARK(BM_CanRxIdlePolls)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // Linked from the static archive, the library's load-time entry point is
-  // not in the program; run its process-attach step as the loader would.
-  maltor::link::library_attach();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

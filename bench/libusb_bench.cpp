@@ -1,17 +1,23 @@
-// One standard exchange (SCGetFirmwareVersion) through the libusb backend and
-// a device emulated with umockdev: the real libusb and usbdevfs requests
-// answered by the virtual device's model. Run it with umockdev's preload
-// library: umockdev-wrapper ./maltor_libusb_exchange_bench
+// One standard exchange (SCGetFirmwareVersion) and a whole SCReflashFile
+// (1,072 frames on a high-speed link) through the libusb backend and a device
+// emulated with umockdev: the real libusb and usbdevfs requests answered by
+// the virtual device's model. Run it with umockdev's preload library:
+// umockdev-wrapper ./maltor_libusb_bench
 //
-// The time includes umockdev's round trip through a socket for every usbdevfs
-// request, so it bounds the library's own cost from above. Allocations count
+// The times include umockdev's round trip through a socket for every usbdevfs
+// request, so they bound the library's own cost from above. Allocations count
 // operator new only (libusb allocates with calloc on each submission).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "MaltorUSBdrv.h"
 #include "counting_new.h"
@@ -40,6 +46,27 @@ void BM_LibusbFirmwareVersionExchange(benchmark::State& state) {
   if (failures != 0) state.SkipWithError("an exchange failed");
 }
 BENCHMARK(BM_LibusbFirmwareVersionExchange)->Unit(benchmark::kMicrosecond);
+
+void BM_LibusbReflashFile(benchmark::State& state) {
+  if (DeviceIsReady() == 0) {
+    state.SkipWithError("the emulated device did not connect");
+    return;
+  }
+  constexpr std::uint32_t kImageBytes = 524288;
+  const std::filesystem::path image = std::filesystem::temp_directory_path() /
+                                      ("maltor_libusb_reflash_" + std::to_string(getpid()));
+  std::vector<char> bytes(kImageBytes);
+  for (std::uint32_t i = 0; i < kImageBytes; ++i) bytes[i] = static_cast<char>(i * 31 + 7);
+  std::ofstream(image, std::ios::binary).write(bytes.data(), kImageBytes);
+  const std::string path = image.string();
+  std::uint64_t failures = 0;
+  for (auto _ : state) failures += SCReflashFile(path.c_str()) != MALTOR_OK;
+  state.counters["frames_per_s"] =
+      benchmark::Counter(1072, benchmark::Counter::kIsIterationInvariantRate);
+  std::filesystem::remove(image);
+  if (failures != 0) state.SkipWithError("a reflash failed");
+}
+BENCHMARK(BM_LibusbReflashFile)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
