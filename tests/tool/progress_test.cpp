@@ -44,6 +44,13 @@ TEST(ProgressFormatTest, LineWithoutTotalOrTime) {
             "x [####] 100%  12 / 10");
 }
 
+TEST(ProgressFormatTest, PercentAndElapsedLinesLeaveTheCountsOut) {
+  EXPECT_EQ(format_progress_line("update", {25, 100, 5.0, ProgressUnit::kPercent}, 4),
+            "update [#---]  25%  0:15 left");
+  EXPECT_EQ(format_progress_line("reflash", {0, 0, 75.0, ProgressUnit::kElapsed}, 4),
+            "reflash  1:15 elapsed");
+}
+
 // Plain output (not a terminal): one line per tenth of the way and the last one once.
 TEST(ProgressBarTest, PlainOutputPrintsEveryTenth) {
   std::FILE* out = std::tmpfile();

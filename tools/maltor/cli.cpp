@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <charconv>
+#include <utility>
 
 #include "errors.h"
 
@@ -216,6 +217,12 @@ std::optional<std::string> ArgList::positional() {
     }
   }
   return std::nullopt;
+}
+
+std::string ArgList::required(std::string_view what) {
+  if (std::optional<std::string> word = positional()) return std::move(*word);
+  throw usage_error(command_ + ": missing " + std::string(what) + " (see maltor " + command_ +
+                    " --help)");
 }
 
 void ArgList::expect_done() const {

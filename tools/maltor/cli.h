@@ -64,6 +64,9 @@ class ArgList {
   std::optional<std::string> value(std::string_view name);
   // The next word that does not start with "--", consumed.
   std::optional<std::string> positional();
+  // The next positional word, consumed; a usage error naming `what` (as the
+  // usage text spells it, e.g. "BUS") when there is none.
+  std::string required(std::string_view what);
   // Throws a usage error naming the first word nobody consumed.
   void expect_done() const;
 

@@ -15,15 +15,6 @@ const char* speed_name(bool high_speed) {
   return high_speed ? "high" : "full";
 }
 
-// The virtual device that discovery put in slot 0: the first one of a known
-// kind in bus order. Its speed is the one it was plugged with.
-const VirtualDevice* slot0_virtual_device(const Session& session) {
-  for (const VirtualDevice& device : session.virtual_devices()) {
-    if (device.kind != MALTOR_SIM_FOREIGN) return &device;
-  }
-  return nullptr;
-}
-
 void print_virtual_devices(const Session& session) {
   const auto& devices = session.virtual_devices();
   std::printf("Virtual devices plugged: %zu\n", devices.size());

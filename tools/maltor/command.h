@@ -24,5 +24,12 @@ const Command* find_command(std::string_view name);
 
 // The families.
 std::span<const Command> connection_commands();
+std::span<const Command> device_commands();
+std::span<const Command> storage_commands();
+std::span<const Command> transfer_commands();
+std::span<const Command> live_commands();
+std::span<const Command> can_commands();
+std::span<const Command> update_commands();
+std::span<const Command> config_commands();
 
 }  // namespace maltor::tool

@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <atomic>
+#include <cctype>
 #include <csignal>
 
 #ifdef _WIN32
@@ -52,6 +53,31 @@ void install_interrupt_handler() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 #endif
+}
+
+bool is_yes_answer(std::string_view answer) {
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.front()))) {
+    answer.remove_prefix(1);
+  }
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) {
+    answer.remove_suffix(1);
+  }
+  std::string lower;
+  for (const char c : answer)
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == "y" || lower == "yes";
+}
+
+bool ask_yes_no(const std::string& question) {
+  std::printf("%s [y/N] ", question.c_str());
+  std::fflush(stdout);
+  char line[64];
+  // Ctrl-C interrupts the read (the handler is installed without restart).
+  if (std::fgets(line, sizeof line, stdin) == nullptr || interrupted()) {
+    std::printf("\n");
+    return false;
+  }
+  return is_yes_answer(line);
 }
 
 bool interrupted() {

@@ -18,6 +18,13 @@ ConnectedDevice connect(Session& session) {
   return device;
 }
 
+const VirtualDevice* slot0_virtual_device(const Session& session) {
+  for (const VirtualDevice& device : session.virtual_devices()) {
+    if (device.kind != MALTOR_SIM_FOREIGN) return &device;
+  }
+  return nullptr;
+}
+
 void throw_no_device(const Session& session) {
   std::string message = "no device found";
   // The virtual bus knows no permissions; the host's own bus does.

@@ -18,6 +18,11 @@ struct ConnectedDevice {
 // a device from this user.
 ConnectedDevice connect(Session& session);
 
+// The virtual device that discovery put in slot 0: the first one of a known
+// kind in bus order; nullptr without --sim. Its speed is the one it was
+// plugged with (the library exports no speed query).
+const VirtualDevice* slot0_virtual_device(const Session& session);
+
 // "no device found" and, where there is one, the reason.
 [[noreturn]] void throw_no_device(const Session& session);
 

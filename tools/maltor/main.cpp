@@ -53,7 +53,7 @@ constexpr const char* kGlobalHelpTail =
 void print_global_help() {
   std::printf("%s", kGlobalHelp);
   for (const Command* command : all_commands()) {
-    std::printf("  %-16s%.*s\n", std::string(command->name).c_str(),
+    std::printf("  %-18s%.*s\n", std::string(command->name).c_str(),
                 static_cast<int>(command->summary.size()), command->summary.data());
   }
   std::printf("%s", kGlobalHelpTail);

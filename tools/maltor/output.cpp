@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace maltor::tool {
@@ -135,6 +136,85 @@ JsonWriter& JsonWriter::null() {
   before_value();
   text_ += "null";
   return *this;
+}
+
+}  // namespace maltor::tool
+
+namespace maltor::tool {
+
+std::string hex_string(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const std::uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+std::optional<std::string> printable_text(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    if (byte == 0) break;
+    if (byte < 0x20 || byte >= 0x7F) return std::nullopt;
+    text += static_cast<char>(byte);
+  }
+  return text;
+}
+
+std::string describe_block(std::span<const std::uint8_t> bytes) {
+  if (const auto text = printable_text(bytes)) return "\"" + *text + "\"";
+  std::size_t used = bytes.size();
+  while (used > 0 && bytes[used - 1] == 0) --used;
+  return hex_string(bytes.first(used));
+}
+
+std::string format_number_ranges(std::span<const unsigned> numbers) {
+  std::string out;
+  for (std::size_t i = 0; i < numbers.size();) {
+    std::size_t last = i;
+    while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1) ++last;
+    if (!out.empty()) out += ", ";
+    out += std::to_string(numbers[i]);
+    if (last > i) out += "-" + std::to_string(numbers[last]);
+    i = last + 1;
+  }
+  return out;
+}
+
+std::string format_table(std::span<const TableColumn> columns,
+                         const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const TableColumn& column : columns) widths.push_back(column.header.size());
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+      widths[i] = std::max(widths[i], row[i].size());
+    }
+  }
+  const auto line = [&](const auto& cell_at, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string_view cell = cell_at(i);
+      const std::string pad(widths[i] - cell.size(), ' ');
+      if (i > 0) out += "  ";
+      if (columns[i].align_right) {
+        out += pad;
+        out += cell;
+      } else {
+        out += cell;
+        if (i + 1 < count) out += pad;
+      }
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out + "\n";
+  };
+  std::string out = line([&](std::size_t i) { return columns[i].header; }, columns.size());
+  for (const auto& row : rows) {
+    out += line([&](std::size_t i) { return std::string_view(row[i]); },
+                std::min(row.size(), columns.size()));
+  }
+  return out;
 }
 
 }  // namespace maltor::tool

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +48,29 @@ class JsonWriter {
   std::vector<bool> has_element_;
   bool after_key_ = false;
 };
+
+// The bytes as upper-case hex digits with nothing between them: "DEADBEEF".
+std::string hex_string(std::span<const std::uint8_t> bytes);
+
+// The bytes up to the first 0 (or all of them) as text, when each of them is a
+// printable ASCII character; nullopt otherwise. An all-zero block is "".
+std::optional<std::string> printable_text(std::span<const std::uint8_t> bytes);
+
+// A block the device fills as it likes: its text in quotes when it reads as
+// text (see printable_text), else its bytes in hex without trailing zeros.
+std::string describe_block(std::span<const std::uint8_t> bytes);
+
+// Numbers in ascending order as ranges: "0, 2-5, 9".
+std::string format_number_ranges(std::span<const unsigned> numbers);
+
+// A text table: a header line, then one line per row; each column padded to
+// its widest cell, columns two blanks apart, no blanks at a line's end.
+struct TableColumn {
+  std::string_view header;
+  bool align_right = false;
+};
+std::string format_table(std::span<const TableColumn> columns,
+                         const std::vector<std::vector<std::string>>& rows);
 
 // `text` as a JSON string literal, quotes included.
 std::string json_quote(std::string_view text);

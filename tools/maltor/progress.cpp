@@ -23,7 +23,7 @@ std::string printf_string(const char* format, double value, const char* suffix) 
 }  // namespace
 
 std::string format_amount(std::uint64_t value, ProgressUnit unit) {
-  if (unit == ProgressUnit::kItems) return std::to_string(value);
+  if (unit != ProgressUnit::kBytes) return std::to_string(value);
   if (value < 1024) return std::to_string(value) + " B";
   static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
   double scaled = static_cast<double>(value) / 1024.0;
@@ -54,6 +54,10 @@ std::string format_duration(double seconds) {
 std::string format_progress_line(const std::string& label, const ProgressSnapshot& snapshot,
                                  int bar_width) {
   std::string line = label;
+  if (snapshot.unit == ProgressUnit::kElapsed) {
+    return line + "  " + format_duration(snapshot.elapsed_seconds) + " elapsed";
+  }
+  const bool counted = snapshot.unit != ProgressUnit::kPercent;
   const bool known_total = snapshot.total > 0;
   const double fraction =
       known_total
@@ -69,13 +73,17 @@ std::string format_progress_line(const std::string& label, const ProgressSnapsho
     std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100.0));
     line += std::string(" ") + percent;
   }
-  line += "  " + format_amount(snapshot.done, snapshot.unit);
-  if (known_total) line += " / " + format_amount(snapshot.total, snapshot.unit);
+  if (counted) {
+    line += "  " + format_amount(snapshot.done, snapshot.unit);
+    if (known_total) line += " / " + format_amount(snapshot.total, snapshot.unit);
+  }
 
   // Below a few milliseconds of elapsed time any rate is noise.
   if (snapshot.elapsed_seconds >= 0.005 && snapshot.done > 0) {
     const double rate = static_cast<double>(snapshot.done) / snapshot.elapsed_seconds;
-    line += "  " + format_amount(static_cast<std::uint64_t>(rate), snapshot.unit) + "/s";
+    if (counted) {
+      line += "  " + format_amount(static_cast<std::uint64_t>(rate), snapshot.unit) + "/s";
+    }
     if (known_total) {
       const std::uint64_t left =
           snapshot.total > snapshot.done ? snapshot.total - snapshot.done : 0;

@@ -14,7 +14,9 @@
 
 namespace maltor::tool {
 
-enum class ProgressUnit { kBytes, kItems };
+// kPercent counts 0 to 100 and shows only the bar, the percentage and the
+// time left; kElapsed counts nothing and shows only the time spent.
+enum class ProgressUnit { kBytes, kItems, kPercent, kElapsed };
 
 struct ProgressSnapshot {
   std::uint64_t done = 0;
@@ -23,13 +25,14 @@ struct ProgressSnapshot {
   ProgressUnit unit = ProgressUnit::kBytes;
 };
 
-// "512 B", "1.5 KiB", "12.0 MiB" for bytes; the plain count for items.
+// "512 B", "1.5 KiB", "12.0 MiB" for bytes; the plain count otherwise.
 std::string format_amount(std::uint64_t value, ProgressUnit unit);
 
 // "0:07", "12:34", "1:02:03"; "--:--" when not known (negative or too large).
 std::string format_duration(double seconds);
 
-// "label [#####-----]  50%  1.0 MiB / 2.0 MiB  512.0 KiB/s  0:02 left".
+// "label [#####-----]  50%  1.0 MiB / 2.0 MiB  512.0 KiB/s  0:02 left";
+// "label [#####-----]  50%  0:02 left" in percent; "label  0:02 elapsed".
 // A bar width of 0 leaves the bar out.
 std::string format_progress_line(const std::string& label, const ProgressSnapshot& snapshot,
                                  int bar_width);

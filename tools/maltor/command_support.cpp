@@ -1,0 +1,46 @@
+#include "command_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "errors.h"
+
+namespace maltor::tool {
+
+void print_json(const JsonWriter& json) {
+  std::printf("%s\n", json.text().c_str());
+}
+
+std::uint64_t required_number(ArgList& args, std::string_view what, std::uint64_t max) {
+  return parse_number(args.required(what), max, what);
+}
+
+std::uint64_t option_number(ArgList& args, std::string_view name, std::uint64_t max,
+                            std::uint64_t fallback) {
+  const std::optional<std::string> text = args.value(name);
+  return text ? parse_number(*text, max, name) : fallback;
+}
+
+void check_destination(const std::string& command, const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path parent = fs::path(path).parent_path();
+  std::error_code error;
+  if (!parent.empty() && !fs::is_directory(parent, error)) {
+    throw usage_error(command + ": the folder " + parent.string() + " does not exist");
+  }
+  if (fs::is_directory(path, error)) throw usage_error(command + ": " + path + " is a folder");
+}
+
+std::uint64_t input_file_size(const std::string& command, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) throw usage_error(command + ": " + path + " does not exist");
+  if (!fs::is_regular_file(status)) throw usage_error(command + ": " + path + " is not a file");
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (error) throw usage_error(command + ": cannot read the size of " + path);
+  return static_cast<std::uint64_t>(size);
+}
+
+}  // namespace maltor::tool

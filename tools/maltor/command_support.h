@@ -1,0 +1,37 @@
+// Small helpers the command families share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cli.h"
+#include "output.h"
+#include "session.h"
+
+namespace maltor::tool {
+
+// True with the global --json or the command's own --json (consumed here).
+inline bool wants_json(const Session& session, ArgList& args) {
+  return args.flag("--json") || session.json();
+}
+
+// Prints one JSON object on its own line.
+void print_json(const JsonWriter& json);
+
+// A positional number no greater than `max`, e.g. required_number(args, "BUS", 0xFFFF).
+std::uint64_t required_number(ArgList& args, std::string_view what, std::uint64_t max);
+
+// The value of option `name` as a number no greater than `max`, or `fallback`.
+std::uint64_t option_number(ArgList& args, std::string_view name, std::uint64_t max,
+                            std::uint64_t fallback);
+
+// Refuses, before anything is sent, a file the library is to write but could
+// not create: its folder is missing, or a folder stands in its place.
+void check_destination(const std::string& command, const std::string& path);
+
+// The size of the file the library is to read; a usage error when it is
+// missing or is not a file.
+std::uint64_t input_file_size(const std::string& command, const std::string& path);
+
+}  // namespace maltor::tool
