@@ -22,7 +22,8 @@ bin="$build/bin"
 
 # The exported names of .def files: first word of each line after EXPORTS.
 def_names() {
-  awk '/^[ \t]*EXPORTS/ { on = 1; next }
+  awk 'FNR == 1 { on = 0 }
+       /^[ \t]*EXPORTS/ { on = 1; next }
        on && $1 !~ /^;/ && NF { print $1 }' "$@" | sort
 }
 
@@ -30,7 +31,7 @@ def_names() {
 dll_names() {
   "$triplet-objdump" -p "$1" |
     awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
-         on && NF == 0 { exit }
+         on && NF == 0 { on = 0 }
          on { print $NF }' | sort
 }
 
@@ -59,7 +60,7 @@ check_exports() {  # DLL DEF...
 }
 check_exports "$bin/MaltorUSBdrv.dll" src/exports/MaltorUSBdrv.def
 check_exports "$bin/MaltorUSBdrv_sim.dll" src/exports/MaltorUSBdrv.def src/exports/MaltorUSBdrv_sim.def
-[ $exports_ok -eq 0 ] && say "export tables match the .def files"
+if [ $exports_ok -eq 0 ]; then say "export tables match the .def files"; fi
 
 # ---- Tests under wine --------------------------------------------------------
 
@@ -77,9 +78,24 @@ fi
 status=0
 log="$build/ctest-windows.log"
 ctest --test-dir "$build" -j 2 -V --timeout 300 >"$log" 2>&1 || status=$?
-# Per program: gtest's count line, or the real DLL check's verdict.
-grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran|^[0-9]+: \[  (PASSED|FAILED|SKIPPED) \] [0-9]+ test|^[0-9]+: real DLL check|^[0-9]+: (ok  |FAIL) ' "$log" |
-  sed 's/^/[windows] /' || true
+# One line per test program: gtest's counts, or the real DLL check's verdict.
+awk '
+  match($0, /^[0-9]+: /) { n = substr($0, 1, RLENGTH - 2); line = substr($0, RLENGTH + 1) }
+  !RLENGTH || RSTART != 1 { next }
+  line ~ /^Test command:/ { match(line, /[^\/"]+\.exe/); name[n] = substr(line, RSTART, RLENGTH - 4); order[++count] = n }
+  line ~ /^\[==========\] [0-9]+ tests? from .* ran/ { split(line, w, " "); ran[n] = w[2] }
+  line ~ /^\[  (PASSED|SKIPPED) +\] [0-9]+ tests?[.,]/ { split(line, w, " "); tally[n, w[2]] = w[4] }
+  line ~ /^\[  FAILED  \] [^ ]+ \(/ { split(line, w, " "); failed[n] = failed[n] " " w[4] }
+  line ~ /^real DLL check/ { verdict[n] = line }
+  END {
+    for (i = 1; i <= count; ++i) {
+      n = order[i]
+      if (n in verdict) { printf "%s: %s\n", name[n], verdict[n]; continue }
+      printf "%s: %d tests ran, %d passed, %d skipped, %d failed%s\n", name[n], ran[n],
+             tally[n, "PASSED"], tally[n, "SKIPPED"],
+             ran[n] - tally[n, "PASSED"] - tally[n, "SKIPPED"], failed[n]
+    }
+  }' "$log" | sed 's/^/[windows] /'
 grep -E 'tests passed|Total Test time' "$log" | sed 's/^/[windows] /' || true
 if [ $status -ne 0 ]; then
   grep -E '\(Failed|\(Timeout|\(SEGFAULT|\(Child aborted|\*\*\*' "$log" | sed 's/^/[windows] /' || true
