@@ -49,7 +49,9 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_Plug(uint8_t kind, uint8_t speed, int32
 MALTOR_API int32_t MALTOR_CALL MaltorSim_Unplug(int32_t device);
 
 /** Plugs an unplugged device back in, with the same path and content, at the
- *  end of the enumeration order. Returns 0, or -1. */
+ *  end of the enumeration order. It comes back restarted: replies it had not
+ *  sent, a log file, sector stream or live data it was sending and the packets
+ *  queued with MaltorSim_SendLiveData are gone. Returns 0, or -1. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_Replug(int32_t device);
 
 /** Unplugs and forgets every device, clears faults, trace and debug texts,

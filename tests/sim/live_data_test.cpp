@@ -229,6 +229,22 @@ TEST_F(LiveData, RestartRetiresTheOldRead) {
   EXPECT_EQ(out, record);
 }
 
+TEST_F(LiveData, ARestartedDeviceSendsNothingItHadQueued) {
+  const std::int32_t id = connect_quiet();
+  ASSERT_EQ(SCUSBStartLiveData(0), MALTOR_OK);
+  const Record record = pattern(3);
+  send(id, record.data(), 512);
+  ASSERT_EQ(MaltorSim_Unplug(id), 0);
+  ASSERT_EQ(MaltorSim_Replug(id), 0);
+  live::reset_live_read();
+  // The first check finds the old handle stale, the second reconnects.
+  DeviceIsReady();
+  ASSERT_NE(DeviceIsReady(), 0);
+  Record out;
+  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  EXPECT_EQ(out, kZero);
+}
+
 TEST_F(LiveData, StreamDataGoesOutWithoutAFrame) {
   const std::int32_t id = connect_quiet();
   std::vector<std::uint8_t> data(100);

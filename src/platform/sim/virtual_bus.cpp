@@ -60,6 +60,7 @@ bool VirtualBus::unplug(VirtualDevice& device) {
 bool VirtualBus::replug(VirtualDevice& device) {
   if (device.plugged || order_count_ == kMaxDevices) return false;
   device.plugged = true;
+  device.model.restart();
   order_[order_count_++] = &device;
   return true;
 }

@@ -214,6 +214,15 @@ void DeviceModel::start_log_file(std::uint32_t section, std::uint32_t bytes) {
   log_sum_ = 0;
 }
 
+void DeviceModel::restart() {
+  replies_.clear();
+  log_remaining_ = 0;
+  stream_remaining_ = 0;
+  stream_budget_ = 0;
+  set_live(false);
+  packet_head_ = packet_count_ = 0;
+}
+
 void DeviceModel::set_live(bool on) {
   live_running_ = on;
   live_ready_ = 0;

@@ -67,6 +67,11 @@ class DeviceModel {
   // The virtual clock moved: time-paced output (live records) may become ready.
   void advance_time(std::uint64_t now_ms);
 
+  // The device came back on the bus: a restarted device has forgotten the
+  // replies it had not sent, its log-file, sector and live output and the
+  // packets queued for it. Its card, settings and images stay.
+  void restart();
+
   // True once after a frame armed with the unplug-on-read fault: the
   // transport must make the device vanish while the host awaits its reply.
   bool take_vanish_request();
