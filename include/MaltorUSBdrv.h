@@ -622,6 +622,10 @@ MALTOR_API uint8_t MALTOR_CALL CANRx(uint16_t* frame_count, MaltorCanMessage* me
  * device (the logger update pauses 5 s and 2 s around that); after any logger
  * update it ends with the device closed. A new start waits until the previous
  * update thread, stopped or finished, has ended.
+ *
+ * Unloading the library stops a running update and waits for its thread. On
+ * Windows that wait runs under the loader lock, which a thread needs to end:
+ * call StopFirmwareUpdate and let the update end before FreeLibrary.
  */
 
 /** The status callback: receives the progress value, 0 to 100, widened
