@@ -103,7 +103,8 @@ void cancel_io(Handle file);
 bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms);
 
 // Blocking transfers without an overlapped record. Return the success value
-// of the call; `*count` receives the bytes moved (0 on failure).
+// of the call; `*count` receives the bytes moved, also when the call failed
+// part-way (a read that timed out after some packets came keeps them).
 bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                     std::uint32_t* count);
 bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,

@@ -136,6 +136,7 @@ void EmulatedDevice::unplug() {
 void EmulatedDevice::reset_model() {
   std::lock_guard held(mutex_);
   if (model_ != nullptr) model_ = std::make_unique<sim::DeviceModel>(spec_.kind);
+  split_bulk_ = false;
 }
 
 int EmulatedDevice::pending_reads(std::uint8_t endpoint) {
@@ -163,7 +164,8 @@ gboolean EmulatedDevice::handle(UMockdevIoctlClient* client) {
   switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
       UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr);
-      *reinterpret_cast<std::uint32_t*>(caps->data) = USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+      *reinterpret_cast<std::uint32_t*>(caps->data) =
+          split_bulk_ ? 0 : USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
       g_object_unref(caps);
       complete(client, 0, 0);
       break;

@@ -46,8 +46,16 @@ class EmulatedDevice {
     std::lock_guard held(mutex_);
     return work(*model_);
   }
-  // A fresh model: no queued replies, no faults, default content.
+  // A fresh model: no queued replies, no faults, default content, whole
+  // bulk transfers.
   void reset_model();
+  // From the next open on, the device reports no usbdevfs capabilities, so
+  // libusb splits bulk transfers into requests of 16 KiB, as it does on
+  // kernels without unlimited bulk sizes.
+  void split_bulk_transfers() {
+    std::lock_guard held(mutex_);
+    split_bulk_ = true;
+  }
 
   // IN transfers submitted on `endpoint` and still waiting for data.
   int pending_reads(std::uint8_t endpoint);
@@ -84,6 +92,7 @@ class EmulatedDevice {
   int device_number_ = 0;
   bool plugged_ = false;
   bool vanished_ = false;  // every request fails with ENODEV
+  bool split_bulk_ = false;
 };
 
 }  // namespace maltor::test

@@ -115,6 +115,14 @@ IoStatus start(Handle usb, std::uint8_t endpoint, std::uint8_t* buffer, std::uin
   return IoStatus::kPending;
 }
 
+// Bytes a transfer that failed had moved before it ended: a read that timed
+// out after some packets came keeps them in the buffer.
+std::uint32_t bytes_moved_before_failure(IoRecord& record) {
+  std::lock_guard held(lock());
+  const TransferSlot* slot = slot_of(usb_io(record));
+  return slot != nullptr && slot->status == IoStatus::kFailed ? slot->count : 0;
+}
+
 bool transfer_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    bool in, std::uint32_t* count) {
   if (count != nullptr) *count = 0;
@@ -124,9 +132,10 @@ bool transfer_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uin
   bool done = false;
   if (start(usb, pipe, buffer, length, in, /*sync_timeout=*/true, record) == IoStatus::kPending) {
     done = io_result(kInvalidHandle, record, /*wait=*/true, &moved) == IoStatus::kDone;
+    if (!done) moved = bytes_moved_before_failure(record);
   }
   io_close(record);
-  if (done && count != nullptr) *count = moved;
+  if (count != nullptr) *count = moved;
   return done;
 }
 
@@ -149,6 +158,7 @@ void LIBUSB_CALL on_transfer_done(libusb_transfer* transfer) {
       break;
     default:  // cancelled (aborted), timed out, stalled, overflowed, failed
       slot.status = IoStatus::kFailed;
+      slot.count = static_cast<std::uint32_t>(transfer->actual_length);
       break;
   }
   slot.in_flight = false;

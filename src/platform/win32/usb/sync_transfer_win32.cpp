@@ -16,7 +16,7 @@ bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::ui
                     std::uint32_t* count) {
   ULONG moved = 0;
   const BOOL ok = WinUsb_ReadPipe(to_usb(usb), pipe, buffer, length, &moved, nullptr);
-  *count = ok ? moved : 0;
+  *count = moved;
   return ok != FALSE;
 }
 
@@ -26,7 +26,7 @@ bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, st
   // WinUsb_WritePipe only reads the buffer, though its parameter is not const.
   const BOOL ok =
       WinUsb_WritePipe(to_usb(usb), pipe, const_cast<PUCHAR>(data), length, &moved, nullptr);
-  *count = ok ? moved : 0;
+  *count = moved;
   return ok != FALSE;
 }
 
