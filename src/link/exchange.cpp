@@ -23,26 +23,36 @@ std::uint32_t read_with(Reader reader) {
 
 }  // namespace
 
+std::uint32_t stamp_frame(const CommandSpec& spec, std::uint32_t extra, std::uint8_t sequence) {
+  const std::uint32_t length = spec.write_length + extra;
+  std::uint8_t* frame = buffer0().request;
+  frame[0] = sequence;
+  put_u16(frame + 1, static_cast<std::uint16_t>(length));
+  frame[3] = spec.code;
+  frame[4] = 0;
+  return length;
+}
+
+void seal_frame(std::uint32_t length) {
+  std::uint8_t* frame = buffer0().request;
+  frame[length - 1] = additive_sum(frame, length - 1);
+}
+
 Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_read)
     : spec_(command(id)) {
   if (!device_open()) return;
   ready_ = true;
-  length_ = spec_.write_length + extra_write;
+  sequence_ = g_sequence++;
+  length_ = stamp_frame(spec_, extra_write, sequence_);
   TransferBuffer& buffer = buffer0();
   buffer.timeout_ms = spec_.timeout_ms;
   buffer.bytes_to_write = length_;
   buffer.bytes_to_read = spec_.read_length + extra_read;
-  sequence_ = g_sequence++;
-  buffer.request[0] = sequence_;
-  put_u16(buffer.request + 1, static_cast<std::uint16_t>(length_));
-  buffer.request[3] = spec_.code;
-  buffer.request[4] = 0;
 }
 
 std::uint8_t Exchange::run() {
   if (!ready_) return kNoDevice;
-  TransferBuffer& buffer = buffer0();
-  buffer.request[length_ - 1] = additive_sum(buffer.request, length_ - 1);
+  seal_frame(length_);
   return rerun();
 }
 

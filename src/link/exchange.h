@@ -42,6 +42,14 @@ inline std::uint32_t get_u32(const std::uint8_t* at) {
 inline constexpr std::uint32_t kPayloadOffset = 5;
 inline constexpr std::uint32_t kReplyDataOffset = 5;
 
+// Writes the standard frame header of `spec`'s row into slot 0's request
+// area: sequence byte, frame length (the row's plus `extra`), command code
+// and a zero byte. Returns the frame length.
+std::uint32_t stamp_frame(const CommandSpec& spec, std::uint32_t extra, std::uint8_t sequence);
+// Adds the checksum to the frame of `length` bytes in slot 0's request area,
+// once its payload is in place.
+void seal_frame(std::uint32_t length);
+
 class Exchange {
  public:
   // Performs the open-device test. When it passes, sets the control header

@@ -37,9 +37,7 @@ std::uint8_t start_live_data(std::uint8_t parameter) {
   platform::debug_output("DLL_SC_USBStartLiveData In\n");
   exchange.payload()[0] = parameter;
   // Written and read step by step: a debug text marks each step.
-  link::TransferBuffer& buffer = link::buffer0();
-  const std::uint32_t length = buffer.bytes_to_write;
-  buffer.request[length - 1] = link::additive_sum(buffer.request, length - 1);
+  link::seal_frame(link::buffer0().bytes_to_write);
 
   platform::debug_output("DLL_SC_USBStartLiveData 1\n");
   if (link::WriteCommand(0) == 0) return kExchangeFailed;

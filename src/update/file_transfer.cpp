@@ -22,17 +22,12 @@ enum class FrameResult : std::uint8_t { kDone, kWriteFailed, kReadFailed };
 FrameResult send_frame(link::CommandId id, std::uint32_t extra, std::uint8_t& sequence) {
   const link::CommandSpec& row = link::command(id);
   link::TransferBuffer& buffer = link::buffer0();
-  const std::uint32_t length = row.write_length + extra;
-  std::uint8_t* frame = buffer.request;
-  frame[0] = sequence++;
-  link::put_u16(frame + 1, static_cast<std::uint16_t>(length));
-  frame[3] = row.code;
-  frame[4] = 0;
-  frame[length - 1] = link::additive_sum(frame, length - 1);
+  const std::uint32_t length = link::stamp_frame(row, extra, sequence++);
+  link::seal_frame(length);
 
   const link::Handle usb = link::slot0().usb;
   std::uint32_t moved = 0;
-  if (!platform::pipe_write_sync(usb, link::kCommandOutPipe, frame, length, &moved)) {
+  if (!platform::pipe_write_sync(usb, link::kCommandOutPipe, buffer.request, length, &moved)) {
     return FrameResult::kWriteFailed;
   }
   // Only the read's success counts; what the device answers is not looked at.
