@@ -245,9 +245,10 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_ImageGet(int32_t device, uint32_t image
 #define MALTOR_SIM_FRAME_CONFIG_ANNOUNCE 6
 #define MALTOR_SIM_FRAME_CONFIG_BLOCK 7
 
-#define MALTOR_SIM_UPDATE_REFUSE \
-  1 /* the reply's status byte is 1 (logger byte 3, gateway byte 4) */
-#define MALTOR_SIM_UPDATE_SILENT 2 /* the frame gets no reply */
+/* The reply's status byte is 1 (logger byte 3, gateway byte 4). */
+#define MALTOR_SIM_UPDATE_REFUSE 1
+/* The frame gets no reply. */
+#define MALTOR_SIM_UPDATE_SILENT 2
 
 /** Arms an action for the nth (1 the next) frame of a kind; it then clears
  *  itself. MaltorSim_ClearFaults clears these too. Returns 0, or -1 for an

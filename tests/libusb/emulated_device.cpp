@@ -31,11 +31,12 @@ void put_hex(std::string& out, std::initializer_list<int> bytes) {
 
 // Device descriptor, then one configuration with interface 0 and its four
 // bulk endpoints: command pipes 0x02/0x82, stream pipes 0x03/0x83.
-std::string descriptors(const DeviceSpec& spec) {
-  const int packet = spec.speed_mbps >= 480 ? 512 : 64;
+std::string descriptors(const DeviceDescription& description) {
+  const int packet = description.speed_mbps >= 480 ? 512 : 64;
   std::string hex;
-  put_hex(hex, {18, 1, 0x00, 0x02, 0, 0, 0, 64, spec.vendor, spec.vendor >> 8, spec.product,
-                spec.product >> 8, 0x00, 0x01, 0, 0, spec.serial != nullptr ? kSerialIndex : 0, 1});
+  put_hex(hex, {18, 1, 0x00, 0x02, 0, 0, 0, 64, description.vendor, description.vendor >> 8,
+                description.product, description.product >> 8, 0x00, 0x01, 0, 0,
+                description.serial != nullptr ? kSerialIndex : 0, 1});
   put_hex(hex, {9, 2, 9 + 9 + 4 * 7, 0, 1, 1, 0, 0xC0, 50});
   put_hex(hex, {9, 4, 0, 0, 4, 0xFF, 0, 0, 0});
   for (int endpoint : {0x82, 0x02, 0x83, 0x03}) {
@@ -54,11 +55,11 @@ void complete(UMockdevIoctlClient* client, long result, int error) {
 
 }  // namespace
 
-EmulatedDevice::EmulatedDevice(UMockdevTestbed* testbed, const DeviceSpec& spec)
-    : testbed_(testbed), spec_(spec) {
+EmulatedDevice::EmulatedDevice(UMockdevTestbed* testbed, const DeviceDescription& description)
+    : testbed_(testbed), description_(description) {
   urbs_.reserve(64);  // no allocation per transfer once running
-  if (spec_.kind != 0) {
-    model_ = std::make_unique<sim::DeviceModel>(spec_.kind);
+  if (description_.kind != 0) {
+    model_ = std::make_unique<sim::DeviceModel>(description_.kind);
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_ioctl), this);
   }
@@ -89,9 +90,9 @@ std::string EmulatedDevice::record() const {
                 "A: speed=%d\n"
                 "A: bConfigurationValue=1\n"
                 "A: dev=189:%d\n",
-                spec_.port, number, number, number, spec_.vendor, spec_.product, number,
-                spec_.speed_mbps, number - 1);
-  return std::string(text) + "H: descriptors=" + descriptors(spec_) + "\n";
+                description_.port, number, number, number, description_.vendor,
+                description_.product, number, description_.speed_mbps, number - 1);
+  return std::string(text) + "H: descriptors=" + descriptors(description_) + "\n";
 }
 
 void EmulatedDevice::plug() {
@@ -128,14 +129,15 @@ void EmulatedDevice::unplug() {
   }
   if (!plugged_) return;
   char path[128];
-  std::snprintf(path, sizeof path, "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d", spec_.port);
+  std::snprintf(path, sizeof path, "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d",
+                description_.port);
   umockdev_testbed_remove_device(testbed_, path);
   plugged_ = false;
 }
 
 void EmulatedDevice::reset_model() {
   std::lock_guard held(mutex_);
-  if (model_ != nullptr) model_ = std::make_unique<sim::DeviceModel>(spec_.kind);
+  if (model_ != nullptr) model_ = std::make_unique<sim::DeviceModel>(description_.kind);
   split_bulk_ = false;
 }
 
@@ -246,13 +248,13 @@ void EmulatedDevice::answer_control(Urb& urb) {
       const std::uint8_t languages[] = {4, kStringDescriptor, 0x09, 0x04};
       std::memcpy(reply, languages, sizeof languages);
       size = sizeof languages;
-    } else if (index == kSerialIndex && spec_.serial != nullptr) {
-      const int characters = static_cast<int>(std::strlen(spec_.serial));
+    } else if (index == kSerialIndex && description_.serial != nullptr) {
+      const int characters = static_cast<int>(std::strlen(description_.serial));
       size = 2 + 2 * characters;
       reply[0] = static_cast<std::uint8_t>(size);
       reply[1] = kStringDescriptor;
       for (int i = 0; i < characters; ++i) {
-        reply[2 + 2 * i] = static_cast<std::uint8_t>(spec_.serial[i]);
+        reply[2 + 2 * i] = static_cast<std::uint8_t>(description_.serial[i]);
         reply[3 + 2 * i] = 0;
       }
     }

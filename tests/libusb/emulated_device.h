@@ -17,7 +17,7 @@
 
 namespace maltor::test {
 
-struct DeviceSpec {
+struct DeviceDescription {
   int port;  // port on bus 1: sysfs name "1-<port>", libusb path "usb:1-<port>"
   std::uint16_t vendor;
   std::uint16_t product;
@@ -28,7 +28,7 @@ struct DeviceSpec {
 
 class EmulatedDevice {
  public:
-  EmulatedDevice(UMockdevTestbed* testbed, const DeviceSpec& spec);
+  EmulatedDevice(UMockdevTestbed* testbed, const DeviceDescription& description);
   ~EmulatedDevice();
   EmulatedDevice(const EmulatedDevice&) = delete;
   EmulatedDevice& operator=(const EmulatedDevice&) = delete;
@@ -60,7 +60,7 @@ class EmulatedDevice {
   // IN transfers submitted on `endpoint` and still waiting for data.
   int pending_reads(std::uint8_t endpoint);
 
-  const DeviceSpec& spec() const { return spec_; }
+  const DeviceDescription& description() const { return description_; }
 
  private:
   struct Urb {
@@ -84,7 +84,7 @@ class EmulatedDevice {
   std::string record() const;
 
   UMockdevTestbed* testbed_;
-  DeviceSpec spec_;
+  DeviceDescription description_;
   UMockdevIoctlBase* handler_ = nullptr;
   std::mutex mutex_;
   std::unique_ptr<sim::DeviceModel> model_;

@@ -28,11 +28,11 @@ EmulatedBus& bus() {
   static EmulatedBus* const made = [] {
     auto* created = new EmulatedBus{umockdev_testbed_new(), nullptr, nullptr, nullptr};
     created->logger = std::make_unique<EmulatedDevice>(
-        created->testbed, DeviceSpec{1, 0x4D54, 0x0001, "MTR0001", 480, 1});
+        created->testbed, DeviceDescription{1, 0x4D54, 0x0001, "MTR0001", 480, 1});
     created->second = std::make_unique<EmulatedDevice>(
-        created->testbed, DeviceSpec{2, 0x4D54, 0x0002, "MTR0002", 12, 2});
+        created->testbed, DeviceDescription{2, 0x4D54, 0x0002, "MTR0002", 12, 2});
     created->foreign = std::make_unique<EmulatedDevice>(
-        created->testbed, DeviceSpec{3, 0x1234, 0x5678, nullptr, 480, 0});
+        created->testbed, DeviceDescription{3, 0x1234, 0x5678, nullptr, 480, 0});
     // Plugged out of port order: discovery must still list them by port.
     created->second->plug();
     created->foreign->plug();
