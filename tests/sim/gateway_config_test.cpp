@@ -8,156 +8,90 @@ namespace {
 
 using GatewayConfig = UpdateTest;
 
-std::filesystem::path logs_folder() {
-  char folder[4096];
-  EXPECT_TRUE(platform::executable_folder(folder, sizeof folder));
-  return std::filesystem::path(folder) / "logs";
-}
-
+// Sizes of the frames written; each begins with its own size, never a lead-in.
 std::vector<std::size_t> frame_lengths() {
   std::vector<std::size_t> out;
-  for (const Bytes& frame : command_frames()) out.push_back(frame.size());
+  for (const Bytes& frame : command_frames()) {
+    EXPECT_EQ(frame[0] | (frame[1] << 8), static_cast<int>(frame.size()));
+    out.push_back(frame.size());
+  }
   return out;
 }
 
-std::string account_start() {
-  return "\r\r\n" + std::string(93, '*') + "\r\r\n" +
-         "Varden Gateway re-configuration started at " + kStartTime + "\r\n";
+// One account in the configuration log: title, preparation line, then `rest`.
+std::string account(std::uint32_t size, bool prepared, const std::string& rest) {
+  return kAccountRule + "Varden Gateway re-configuration started at " + kStartTime + "\r\n" +
+         "Configuration size " + std::to_string(size) + "   preparation - " +
+         (prepared ? "OK" : "Failed") + "\r\r\n" + rest;
 }
+
+std::string sent(std::uint32_t size) {
+  return "Succesfully sent " + std::to_string(size) + " bytes    ";
+}
+
+constexpr std::uint32_t kBlock = MALTOR_SIM_FRAME_CONFIG_BLOCK;
+constexpr std::uint32_t kRefuse = MALTOR_SIM_UPDATE_REFUSE;
+constexpr std::uint8_t kFail = MALTOR_ERR_EXCHANGE;
 
 struct ConfigCase {
   const char* name;
   std::uint8_t kind;  // 0: no device open
   std::uint32_t length;
-  std::uint32_t frame;  // MALTOR_SIM_FRAME_CONFIG_*, 0 for none
-  std::uint32_t nth;
-  std::uint32_t action;
+  std::uint32_t fault[3];  // frame, nth, action; frame 0 for none
   std::uint8_t result;
   std::vector<std::size_t> frames;
-  std::string lines;  // after the first three lines of the account
+  bool prepared;
+  std::string rest;  // the log after the preparation line
 };
 
-const std::vector<ConfigCase>& cases() {
-  static const std::vector<ConfigCase> all = {
-      {"Empty",
-       2,
-       0,
-       0,
-       0,
-       0,
-       MALTOR_OK,
-       {10},
-       "Configuration size 0   preparation - OK\r\r\nSuccesfully sent 0 bytes    "},
-      {"OneFullBlock",
-       2,
-       16'378,
-       0,
-       0,
-       0,
-       MALTOR_OK,
-       {10, 16384},
-       "Configuration size 16378   preparation - OK\r\r\nSuccesfully sent 16378 bytes    "},
-      {"FullAndOneByte",
-       2,
-       16'379,
-       0,
-       0,
-       0,
-       MALTOR_OK,
-       {10, 16384, 7},
-       "Configuration size 16379   preparation - OK\r\r\nSuccesfully sent 16379 bytes    "},
-      {"TwoFullAndPartialKind1",
-       1,
-       40'000,
-       0,
-       0,
-       0,
-       MALTOR_OK,
-       {10, 16384, 16384, 7250},
-       "Configuration size 40000   preparation - OK\r\r\nSuccesfully sent 40000 bytes    "},
-      {"PartialRefused",
-       1,
-       40'000,
-       MALTOR_SIM_FRAME_CONFIG_BLOCK,
-       3,
-       MALTOR_SIM_UPDATE_REFUSE,
-       MALTOR_ERR_EXCHANGE,
-       {10, 16384, 16384, 7250},
-       "Configuration size 40000   preparation - OK\r\r\nBlock 3 bytes    7244  CRC - "
-       "Failed\r\r\n"},
-      {"SecondFullRefused",
-       1,
-       40'000,
-       MALTOR_SIM_FRAME_CONFIG_BLOCK,
-       2,
-       MALTOR_SIM_UPDATE_REFUSE,
-       MALTOR_ERR_EXCHANGE,
-       {10, 16384, 16384},
-       "Configuration size 40000   preparation - OK\r\r\nBlock 2 bytes    16384  CRC - "
-       "Failed\r\r\n"},
-      {"FirstFullUnanswered",
-       2,
-       40'000,
-       MALTOR_SIM_FRAME_CONFIG_BLOCK,
-       1,
-       MALTOR_SIM_UPDATE_SILENT,
-       MALTOR_ERR_EXCHANGE,
-       {10, 16384},
-       "Configuration size 40000   preparation - OK\r\r\nBlock 1 bytes    16384  CRC - "
-       "Failed\r\r\n"},
-      {"AnnounceRefused",
-       1,
-       40'000,
-       MALTOR_SIM_FRAME_CONFIG_ANNOUNCE,
-       1,
-       MALTOR_SIM_UPDATE_REFUSE,
-       MALTOR_ERR_EXCHANGE,
-       {10},
-       "Configuration size 40000   preparation - Failed\r\r\n"},
-      {"NoDevice",
-       0,
-       40'000,
-       0,
-       0,
-       0,
-       MALTOR_ERR_EXCHANGE,
-       {},
-       "Configuration size 40000   preparation - Failed\r\r\n"},
-  };
-  return all;
-}
+// clang-format off
+const ConfigCase kCases[] = {
+    {"Empty", 2, 0, {}, MALTOR_OK, {10}, true, sent(0)},
+    {"OneFullBlock", 2, 16'378, {}, MALTOR_OK, {10, 16384}, true, sent(16'378)},
+    {"FullAndOneByte", 2, 16'379, {}, MALTOR_OK, {10, 16384, 7}, true, sent(16'379)},
+    {"TwoFullAndPartialKind1", 1, 40'000, {}, MALTOR_OK, {10, 16384, 16384, 7250}, true,
+     sent(40'000)},
+    {"PartialRefused", 1, 40'000, {kBlock, 3, kRefuse}, kFail, {10, 16384, 16384, 7250}, true,
+     "Block 3 bytes    7244  CRC - Failed\r\r\n"},
+    {"SecondFullRefused", 1, 40'000, {kBlock, 2, kRefuse}, kFail, {10, 16384, 16384}, true,
+     "Block 2 bytes    16384  CRC - Failed\r\r\n"},
+    {"FirstFullUnanswered", 2, 40'000, {kBlock, 1, MALTOR_SIM_UPDATE_SILENT}, kFail, {10, 16384},
+     true, "Block 1 bytes    16384  CRC - Failed\r\r\n"},
+    {"AnnounceRefused", 1, 40'000, {MALTOR_SIM_FRAME_CONFIG_ANNOUNCE, 1, kRefuse}, kFail, {10},
+     false, ""},
+    {"NoDevice", 0, 40'000, {}, kFail, {}, false, ""}};
+// clang-format on
 
 // Every case that writes the configuration log runs in this one test: the
 // log's place is fixed, and tests run side by side in separate processes.
 TEST_F(GatewayConfig, FramesResultsAndLog) {
-  const std::filesystem::path logs = logs_folder();
+  char folder[4096];
+  ASSERT_TRUE(platform::executable_folder(folder, sizeof folder));
+  const std::filesystem::path logs = std::filesystem::path(folder) / "logs";
   const std::filesystem::path log = logs / "Configuration.log";
   std::filesystem::create_directories(logs);
-
-  for (const ConfigCase& c : cases()) {
-    SCOPED_TRACE(c.name);
+  const auto fresh = [&] {
     SimTest::SetUp();
     std::filesystem::remove(log);
     set_wall_clock();
+  };
+
+  for (const ConfigCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fresh();
     const std::int32_t device = MaltorSim_Plug(c.kind == 0 ? 2 : c.kind, MALTOR_SIM_HIGH_SPEED, -1);
     if (c.kind != 0) {
       ASSERT_NE(DeviceIsReady(), 0);
     }
     MaltorSim_TraceClear();
-    if (c.frame != 0) {
-      ASSERT_EQ(MaltorSim_UpdateFault(device, c.frame, c.nth, c.action), 0);
+    if (c.fault[0] != 0) {
+      ASSERT_EQ(MaltorSim_UpdateFault(device, c.fault[0], c.fault[1], c.fault[2]), 0);
     }
     const Bytes image = image_bytes(c.length);
-
     EXPECT_EQ(SendTaloqConfiguration(nullptr, c.length, c.length == 0 ? nullptr : image.data()),
               c.result);
     EXPECT_EQ(frame_lengths(), c.frames);
-    EXPECT_EQ(read_text(log), account_start() + c.lines);
-    const std::vector<Bytes> frames = command_frames();
-    for (const Bytes& frame : frames) {
-      // Never a lead-in, whatever the kind.
-      ASSERT_EQ(frame[0] | (frame[1] << 8), static_cast<int>(frame.size()));
-    }
+    EXPECT_EQ(read_text(log), account(c.length, c.prepared, c.rest));
     const MaltorSimImageInfo info = image_info(device, MALTOR_SIM_IMAGE_CONFIGURATION);
     EXPECT_EQ(info.errors, 0u);
     if (c.result == MALTOR_OK) {
@@ -168,22 +102,17 @@ TEST_F(GatewayConfig, FramesResultsAndLog) {
   }
 
   SCOPED_TRACE("announce bytes, two transfers in a row");
-  SimTest::SetUp();
-  std::filesystem::remove(log);
-  set_wall_clock();
+  fresh();
   plug_and_connect(2);
   const Bytes image = image_bytes(40'000);
   ASSERT_EQ(SendTaloqConfiguration(nullptr, 40'000, image.data()), MALTOR_OK);
   EXPECT_EQ(command_frames().front(),
             (Bytes{0x0A, 0x00, 0x10, 0x12, 0x40, 0x9C, 0x00, 0x00, 0xFE, 0x00}));
   ASSERT_EQ(SendTaloqConfiguration(nullptr, 40'000, image.data()), MALTOR_OK);
-  const std::string account = account_start() +
-                              "Configuration size 40000   preparation - OK\r\r\n"
-                              "Succesfully sent 40000 bytes    ";
-  EXPECT_EQ(read_text(log), account + account);
+  const std::string twice = account(40'000, true, sent(40'000));
+  EXPECT_EQ(read_text(log), twice + twice);
 
   SCOPED_TRACE("refused while an update runs");
-  const std::string before = read_text(log);
   MaltorSim_TraceClear();
   MaltorSim_ClockMode(MALTOR_SIM_CLOCK_MANUAL);  // holds the update at its first block
   ASSERT_EQ(UpdateLoggerFirmware(write_image(image_bytes(100)).c_str(), log_path_.c_str()),
@@ -191,7 +120,7 @@ TEST_F(GatewayConfig, FramesResultsAndLog) {
   EXPECT_EQ(SendTaloqConfiguration(nullptr, 40'000, image.data()), MALTOR_ERR_UPDATE_RUNNING);
   MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);
   wait_for_update();
-  EXPECT_EQ(read_text(log), before);
+  EXPECT_EQ(read_text(log), twice + twice);
   for (const Bytes& frame : command_frames()) EXPECT_NE(frame[0], 0x0A);  // only logger frames
 
   SCOPED_TRACE("no logs folder");

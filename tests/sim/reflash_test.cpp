@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "link_test_util.h"
 #include "transfer_test_util.h"
@@ -14,10 +15,10 @@ namespace {
 constexpr std::uint32_t kImage = update::kImageCapacity;
 
 struct SpeedCase {
+  const char* name;
   std::uint8_t speed;
-  std::uint32_t limit;
-  std::uint32_t data_frames;
-  std::uint32_t last;
+  std::uint32_t size;  // of the file; a shorter one goes out padded with zeros
+  std::uint32_t limit, data_frames, last;
 };
 
 class ReflashSpeeds : public TransferTest, public ::testing::WithParamInterface<SpeedCase> {};
@@ -25,63 +26,46 @@ class ReflashSpeeds : public TransferTest, public ::testing::WithParamInterface<
 TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
   const SpeedCase& c = GetParam();
   const std::int32_t device = plug_and_connect(1, c.speed);
-  const Bytes image = image_bytes(kImage, 3);
-  ASSERT_EQ(SCReflashFile(write_image(image).c_str()), MALTOR_OK);
+  const Bytes file = image_bytes(c.size, 3);
+  ASSERT_EQ(SCReflashFile(write_image(file).c_str()), MALTOR_OK);
+  Bytes image = file;
+  image.resize(kImage, 0);
 
-  const MaltorSimImageInfo info = image_info(device, MALTOR_SIM_IMAGE_REFLASH);
-  EXPECT_EQ(info.announced, kImage);
-  EXPECT_EQ(info.received, kImage);
-  EXPECT_EQ(info.blocks, c.data_frames);
-  EXPECT_EQ(info.hash, fnv1a(image));
-  EXPECT_EQ(info.finished, 1u);  // the device checked the end frame's sum
-  EXPECT_EQ(info.errors, 0u);
+  // The device took it all and checked the end frame's sum.
+  const MaltorSimImageInfo i = image_info(device, MALTOR_SIM_IMAGE_REFLASH);
+  EXPECT_EQ(std::tuple(i.announced, i.received, i.blocks, i.hash, i.finished, i.errors),
+            std::tuple(kImage, kImage, c.data_frames, fnv1a(image), 1u, 0u));
   const std::uint32_t frames = c.data_frames + 2;
   EXPECT_EQ(link::g_sequence, frames % 256);
 
-  // The trace keeps the latest frames: the tail of the data phase and the end.
+  // The trace keeps the latest frames: the tail of the data phase and the end,
+  // whose sum is the file's.
   const std::vector<Bytes> tail = command_frames();
   ASSERT_GE(tail.size(), 3u);
   const Bytes& end = tail.back();
+  const std::uint16_t sum = sum16(file);
   EXPECT_EQ(end, (Bytes{static_cast<std::uint8_t>(frames - 1), 8, 0, 0x09, 0,
-                        static_cast<std::uint8_t>(sum16(image)),
-                        static_cast<std::uint8_t>(sum16(image) >> 8), sum8(end, 7)}));
+                        static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8),
+                        sum8(end, 7)}));
   const Bytes& last = tail[tail.size() - 2];
-  EXPECT_EQ(data_length(last), c.last);
-  EXPECT_EQ(last.size(), c.last + 12);
-  EXPECT_EQ(data_offset(last), kImage - c.last);
+  EXPECT_EQ(std::tuple(data_length(last), last.size(), data_offset(last)),
+            std::tuple(c.last, c.last + 12, kImage - c.last));
   EXPECT_EQ(data_bytes(last), Bytes(image.end() - c.last, image.end()));
   EXPECT_EQ(data_length(tail[tail.size() - 3]), c.limit);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, ReflashSpeeds,
-                         ::testing::Values(SpeedCase{MALTOR_SIM_HIGH_SPEED, 490, 1070, 478},
-                                           SpeedCase{MALTOR_SIM_FULL_SPEED, 42, 12484, 2}),
-                         [](const auto& info) {
-                           return "Limit" + std::to_string(info.param.limit);
-                         });
-
-TEST_F(TransferTest, ShortImageIsPaddedWithZeros) {
-  const std::int32_t device = plug_and_connect();
-  const Bytes file = image_bytes(1000, 5);
-  ASSERT_EQ(SCReflashFile(write_image(file).c_str()), MALTOR_OK);
-  Bytes padded = file;
-  padded.resize(kImage, 0);
-  const MaltorSimImageInfo info = image_info(device, MALTOR_SIM_IMAGE_REFLASH);
-  EXPECT_EQ(info.announced, kImage);
-  EXPECT_EQ(info.received, kImage);
-  EXPECT_EQ(info.hash, fnv1a(padded));
-  EXPECT_EQ(info.finished, 1u);
-  // The start frame announces the whole buffer; the end frame's sum is the file's.
-  const std::vector<Bytes> frames = command_frames();
-  EXPECT_EQ(frames.front(), (Bytes{0, 14, 0, 0x07, 0, 0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00, 29}));
-  EXPECT_EQ(le(frames.back(), 5, 2), sum16(file));
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Links, ReflashSpeeds, ::testing::Values(
+    SpeedCase{"HighSpeed", MALTOR_SIM_HIGH_SPEED, kImage, 490, 1070, 478},
+    SpeedCase{"FullSpeed", MALTOR_SIM_FULL_SPEED, kImage, 42, 12484, 2},
+    SpeedCase{"ShortImage", MALTOR_SIM_HIGH_SPEED, 1000, 490, 1070, 478}),
+    [](const auto& info) { return info.param.name; });
+// clang-format on
 
 struct FailureCase {
   const char* name;
   std::int32_t command;
-  std::uint32_t fault;
-  std::uint32_t nth;
+  std::uint32_t fault, nth;
   std::size_t frames_written;
 };
 
@@ -90,16 +74,17 @@ class ReflashFailures : public TransferTest, public ::testing::WithParamInterfac
 TEST_P(ReflashFailures, StopAtTheFailedFrame) {
   const FailureCase& c = GetParam();
   const std::int32_t device = plug_and_connect();
-  const std::string path = write_image(image_bytes(kImage));
+  const std::string path = write_image(image_bytes(1000));
   ASSERT_EQ(MaltorSim_InjectFault(device, c.fault, c.command, c.nth, 0), 0);
   const std::uint64_t waited = virtual_ms([&] { EXPECT_EQ(SCReflashFile(path.c_str()), 1); });
 
+  // The start frame announces the whole buffer, also for a short file.
+  EXPECT_EQ(command_frames().front(),
+            (Bytes{0, 14, 0, 0x07, 0, 0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00, 29}));
   const std::vector<std::uint8_t> codes = codes_written();
   ASSERT_EQ(codes.size(), c.frames_written);
   EXPECT_EQ(link::g_sequence, c.frames_written % 256);
-  if (c.command != 0x09) {
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x09), 0);
-  }
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x09), c.command == 0x09 ? 1 : 0);
   // A missing reply is given up after the exchange's bound.
   if (c.fault == MALTOR_SIM_FAULT_NO_REPLY) {
     EXPECT_GE(waited, update::kTransferTimeoutMs);
@@ -109,16 +94,17 @@ TEST_P(ReflashFailures, StopAtTheFailedFrame) {
   EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).finished, c.command == 0x09 ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, ReflashFailures,
-    ::testing::Values(FailureCase{"StartWrite", 0x07, MALTOR_SIM_FAULT_WRITE_FAILS, 1, 1},
-                      FailureCase{"StartReply", 0x07, MALTOR_SIM_FAULT_NO_REPLY, 1, 1},
-                      FailureCase{"FirstDataWrite", 0x08, MALTOR_SIM_FAULT_WRITE_FAILS, 1, 2},
-                      FailureCase{"FirstDataReply", 0x08, MALTOR_SIM_FAULT_NO_REPLY, 1, 2},
-                      FailureCase{"DataReply500", 0x08, MALTOR_SIM_FAULT_NO_REPLY, 500, 501},
-                      FailureCase{"EndReply", 0x09, MALTOR_SIM_FAULT_NO_REPLY, 1, 1072},
-                      FailureCase{"DeviceGone", 0x08, MALTOR_SIM_FAULT_UNPLUG_ON_READ, 3, 4}),
-    [](const auto& info) { return info.param.name; });
+const FailureCase kFailures[] = {
+    {"StartWrite", 0x07, MALTOR_SIM_FAULT_WRITE_FAILS, 1, 1},
+    {"StartReply", 0x07, MALTOR_SIM_FAULT_NO_REPLY, 1, 1},
+    {"FirstDataWrite", 0x08, MALTOR_SIM_FAULT_WRITE_FAILS, 1, 2},
+    {"FirstDataReply", 0x08, MALTOR_SIM_FAULT_NO_REPLY, 1, 2},
+    {"DataReply500", 0x08, MALTOR_SIM_FAULT_NO_REPLY, 500, 501},
+    {"EndReply", 0x09, MALTOR_SIM_FAULT_NO_REPLY, 1, 1072},
+    {"DeviceGone", 0x08, MALTOR_SIM_FAULT_UNPLUG_ON_READ, 3, 4},
+};
+INSTANTIATE_TEST_SUITE_P(Frames, ReflashFailures, ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return info.param.name; });
 
 // SCReflashFile stamps the library-wide counter, SCReflash one of its own;
 // each goes on where it stopped. SCReflash sends 490-byte frames even on a
@@ -134,8 +120,8 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
   EXPECT_EQ(SCReflash(), 0);  // no image at the fixed path: nothing sent
   EXPECT_TRUE(command_frames().empty());
 
-  const Bytes image = image_bytes(kImage, 11);
-  std::filesystem::copy_file(write_image(image), fixed);
+  const std::string path = write_image(image_bytes(kImage, 11));
+  std::filesystem::copy_file(path, fixed);
   EXPECT_EQ(SCReflash(), 1);
   const std::vector<Bytes> first = command_frames();
   ASSERT_EQ(first.size(), 1072u);
@@ -146,7 +132,7 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
   EXPECT_EQ(link::g_sequence, 250);
 
   MaltorSim_TraceClear();
-  EXPECT_EQ(SCReflashFile(write_image(image).c_str()), MALTOR_OK);
+  EXPECT_EQ(SCReflashFile(path.c_str()), MALTOR_OK);
   EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).blocks, 12484u);
   EXPECT_EQ(command_frames().back()[0], static_cast<std::uint8_t>(250 + 12485));
   EXPECT_EQ(link::g_sequence, static_cast<std::uint8_t>(250 + 12486));
@@ -157,7 +143,7 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
 
   CloseDevice();  // without a device the first write fails
   EXPECT_EQ(SCReflash(), 0);
-  EXPECT_EQ(SCReflashFile(write_image(image).c_str()), 1);
+  EXPECT_EQ(SCReflashFile(path.c_str()), 1);
   std::filesystem::remove(fixed);
 }
 
@@ -166,10 +152,9 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
 TEST_F(TransferTest, RefusedFilesSendNothing) {
   plug_and_connect();
   link::g_sequence = 40;
-  const std::string missing = (dir_ / "missing.bin").string();
   const std::string empty = write_image({}, "empty.bin");
   const std::string oversize = write_image(Bytes(kImage + 1, 1), "oversize.bin");
-  for (const std::string& path : {missing, empty, oversize}) {
+  for (const std::string& path : {(dir_ / "missing.bin").string(), empty, oversize}) {
     SCOPED_TRACE(path);
     std::uint16_t status = 0xBEEF;
     EXPECT_EQ(SCReflashFile(path.c_str()), 1);

@@ -1,6 +1,5 @@
 // Shared pieces of the reflash and data-processor configuration tests: the
-// fields of file-transfer frames on the wire and a fixture with a scratch
-// folder.
+// fields of file-transfer frames on the wire.
 #pragma once
 
 #include <cstdint>
@@ -12,49 +11,33 @@
 
 namespace maltor::test {
 
-inline std::uint8_t code_of(const Bytes& frame) {
-  return frame.size() > 3 ? frame[3] : 0;
-}
-inline std::uint32_t le(const Bytes& frame, std::size_t at, int width) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < width; ++i) value |= std::uint32_t{frame.at(at + i)} << (8 * i);
-  return value;
-}
-// A data frame's offset (bytes 5-8), length (9-10) and data.
-inline std::uint32_t data_offset(const Bytes& frame) {
-  return le(frame, 5, 4);
-}
-inline std::uint32_t data_length(const Bytes& frame) {
-  return le(frame, 9, 2);
-}
-inline Bytes data_bytes(const Bytes& frame) {
-  return {frame.begin() + 11, frame.end() - 1};
-}
-
-inline std::uint16_t sum16(const Bytes& bytes) {
-  return static_cast<std::uint16_t>(std::accumulate(bytes.begin(), bytes.end(), 0u));
-}
-inline std::uint8_t sum8(const Bytes& bytes, std::size_t length) {
-  return static_cast<std::uint8_t>(std::accumulate(bytes.begin(), bytes.begin() + length, 0u));
-}
-
-// Frames written on the command OUT pipe with one of `codes`, in order.
-inline std::vector<Bytes> frames_with(std::initializer_list<std::uint8_t> codes) {
-  std::vector<Bytes> out;
-  for (Bytes& frame : command_frames()) {
-    for (const std::uint8_t code : codes) {
-      if (code_of(frame) == code) out.push_back(frame);
-    }
+class TransferTest : public UpdateTest {
+ protected:
+  static std::uint8_t code_of(const Bytes& frame) { return frame.size() > 3 ? frame[3] : 0; }
+  // The `width` bytes from `at`, least significant first.
+  static std::uint32_t le(const Bytes& frame, std::size_t at, int width) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < width; ++i) value |= std::uint32_t{frame.at(at + i)} << (8 * i);
+    return value;
   }
-  return out;
-}
+  // A data frame's offset (bytes 5-8), length (9-10) and data.
+  static std::uint32_t data_offset(const Bytes& frame) { return le(frame, 5, 4); }
+  static std::uint32_t data_length(const Bytes& frame) { return le(frame, 9, 2); }
+  static Bytes data_bytes(const Bytes& frame) { return {frame.begin() + 11, frame.end() - 1}; }
 
-inline std::vector<std::uint8_t> codes_written() {
-  std::vector<std::uint8_t> out;
-  for (const Bytes& frame : command_frames()) out.push_back(code_of(frame));
-  return out;
-}
+  static std::uint16_t sum16(const Bytes& bytes) {
+    return static_cast<std::uint16_t>(std::accumulate(bytes.begin(), bytes.end(), 0u));
+  }
+  static std::uint8_t sum8(const Bytes& bytes, std::size_t length) {
+    return static_cast<std::uint8_t>(std::accumulate(bytes.begin(), bytes.begin() + length, 0u));
+  }
 
-using TransferTest = UpdateTest;
+  // The command codes of the frames written, in order.
+  static std::vector<std::uint8_t> codes_written() {
+    std::vector<std::uint8_t> out;
+    for (const Bytes& frame : command_frames()) out.push_back(code_of(frame));
+    return out;
+  }
+};
 
 }  // namespace maltor::test

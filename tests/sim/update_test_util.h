@@ -84,10 +84,14 @@ inline std::string padded(std::string text) {
   return text;
 }
 
-// A progress log header as it reaches the disk (text mode: LF becomes CR LF).
+// The rule that opens every account in a log, as it reaches the disk (text
+// mode: LF becomes CR LF).
+inline const std::string kAccountRule = "\r\r\n" + std::string(93, '*') + "\r\r\n";
+
+// A progress log header as it reaches the disk.
 inline std::string header_text(const std::string& title, std::uint64_t size,
                                const std::string& path) {
-  return "\r\r\n" + std::string(93, '*') + "\r\r\n" + padded(title) + kStartTime + "\r\n" +
+  return kAccountRule + padded(title) + kStartTime + "\r\n" +
          padded(std::to_string(size) + " bytes") + path + "\r\r\n";
 }
 
@@ -123,6 +127,7 @@ class UpdateTest : public SimFolderTest {
     log_path_ = (dir_ / "progress.log").string();
   }
   void TearDown() override {
+    MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);  // frees an update held by a failed test
     StopFirmwareUpdate();
     update::wait_for_update_thread();
     ReflashStatusCallBack(nullptr);
