@@ -76,7 +76,7 @@ enum class CommandId : std::uint8_t {
   kCount,
 };
 
-struct CommandSpec {
+struct CommandRow {
   CommandId id;
   std::uint8_t code;
   // Frame and reply lengths without the variable part n that an operation
@@ -89,7 +89,7 @@ struct CommandSpec {
 };
 
 // clang-format off
-inline constexpr CommandSpec kCommandTable[] = {
+inline constexpr CommandRow kCommandTable[] = {
   {CommandId::kGetFirmwareVersion,    0x02,  6,  15, 5000, Reader::kFixed,  kNoChecks},
   {CommandId::kReflashStart,          0x07, 14,   8,    0, Reader::kDirect, kNoChecks},
   {CommandId::kReflashData,           0x08, 12,   8,    0, Reader::kDirect, kNoChecks},
@@ -145,7 +145,7 @@ inline constexpr CommandSpec kCommandTable[] = {
 static_assert(sizeof kCommandTable / sizeof kCommandTable[0] ==
               static_cast<std::size_t>(CommandId::kCount));
 
-constexpr const CommandSpec& command(CommandId id) {
+constexpr const CommandRow& command(CommandId id) {
   return kCommandTable[static_cast<std::size_t>(id)];
 }
 

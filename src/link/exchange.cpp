@@ -23,12 +23,12 @@ std::uint32_t read_with(Reader reader) {
 
 }  // namespace
 
-std::uint32_t stamp_frame(const CommandSpec& spec, std::uint32_t extra, std::uint8_t sequence) {
-  const std::uint32_t length = spec.write_length + extra;
+std::uint32_t stamp_frame(const CommandRow& row, std::uint32_t extra, std::uint8_t sequence) {
+  const std::uint32_t length = row.write_length + extra;
   std::uint8_t* frame = buffer0().request;
   frame[0] = sequence;
   put_u16(frame + 1, static_cast<std::uint16_t>(length));
-  frame[3] = spec.code;
+  frame[3] = row.code;
   frame[4] = 0;
   return length;
 }
@@ -39,15 +39,15 @@ void seal_frame(std::uint32_t length) {
 }
 
 Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_read)
-    : spec_(command(id)) {
+    : row_(command(id)) {
   if (!device_open()) return;
   ready_ = true;
   sequence_ = g_sequence++;
-  length_ = stamp_frame(spec_, extra_write, sequence_);
+  length_ = stamp_frame(row_, extra_write, sequence_);
   TransferBuffer& buffer = buffer0();
-  buffer.timeout_ms = spec_.timeout_ms;
+  buffer.timeout_ms = row_.timeout_ms;
   buffer.bytes_to_write = length_;
-  buffer.bytes_to_read = spec_.read_length + extra_read;
+  buffer.bytes_to_read = row_.read_length + extra_read;
 }
 
 std::uint8_t Exchange::run() {
@@ -59,12 +59,12 @@ std::uint8_t Exchange::run() {
 std::uint8_t Exchange::rerun() {
   if (!ready_) return kNoDevice;
   TransferBuffer& buffer = buffer0();
-  if (WriteCommand(0) == 0 && !(spec_.flags & kReadAfterFailedWrite)) return kExchangeFailed;
-  if (spec_.flags & kClearReply) std::memset(buffer.reply, 0, 64);
-  reply_count_ = read_with(spec_.reader);
+  if (WriteCommand(0) == 0 && !(row_.flags & kReadAfterFailedWrite)) return kExchangeFailed;
+  if (row_.flags & kClearReply) std::memset(buffer.reply, 0, 64);
+  reply_count_ = read_with(row_.reader);
   if (reply_count_ == 0) return kExchangeFailed;
-  if ((spec_.flags & kSequenceCheck) && buffer.reply[0] != sequence_) return kExchangeFailed;
-  if ((spec_.flags & kEchoCheck) && buffer.reply[3] != spec_.code) return kExchangeFailed;
+  if ((row_.flags & kSequenceCheck) && buffer.reply[0] != sequence_) return kExchangeFailed;
+  if ((row_.flags & kEchoCheck) && buffer.reply[3] != row_.code) return kExchangeFailed;
   return kOk;
 }
 

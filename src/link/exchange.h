@@ -42,10 +42,10 @@ inline std::uint32_t get_u32(const std::uint8_t* at) {
 inline constexpr std::uint32_t kPayloadOffset = 5;
 inline constexpr std::uint32_t kReplyDataOffset = 5;
 
-// Writes the standard frame header of `spec`'s row into slot 0's request
+// Writes the standard frame header of `row` into slot 0's request
 // area: sequence byte, frame length (the row's plus `extra`), command code
 // and a zero byte. Returns the frame length.
-std::uint32_t stamp_frame(const CommandSpec& spec, std::uint32_t extra, std::uint8_t sequence);
+std::uint32_t stamp_frame(const CommandRow& row, std::uint32_t extra, std::uint8_t sequence);
 // Adds the checksum to the frame of `length` bytes in slot 0's request area,
 // once its payload is in place.
 void seal_frame(std::uint32_t length);
@@ -76,7 +76,7 @@ class Exchange {
   std::uint32_t reply_count() const { return reply_count_; }
 
  private:
-  const CommandSpec& spec_;
+  const CommandRow& row_;
   std::uint32_t length_ = 0;
   std::uint32_t reply_count_ = 0;
   std::uint8_t sequence_ = 0;

@@ -20,7 +20,7 @@ enum class FrameResult : std::uint8_t { kDone, kWriteFailed, kReadFailed };
 // Stamps the frame of row `id` whose payload is already in the request area
 // (`extra` bytes beyond the row's own length), writes it and reads the reply.
 FrameResult send_frame(link::CommandId id, std::uint32_t extra, std::uint8_t& sequence) {
-  const link::CommandSpec& row = link::command(id);
+  const link::CommandRow& row = link::command(id);
   link::TransferBuffer& buffer = link::buffer0();
   const std::uint32_t length = link::stamp_frame(row, extra, sequence++);
   link::seal_frame(length);

@@ -11,7 +11,7 @@
 namespace maltor::test {
 namespace {
 
-using link::CommandSpec;
+using link::CommandRow;
 using link::Reader;
 
 // L and R without the variable part n; T in ms (0 for direct rows); reader
@@ -92,7 +92,7 @@ std::string sorted(std::string text) {
 
 TEST(CommandTable, EveryRowMatchesTheCommandList) {
   std::set<std::uint8_t> codes;
-  for (const CommandSpec& row : link::kCommandTable) {
+  for (const CommandRow& row : link::kCommandTable) {
     SCOPED_TRACE(::testing::Message() << "code 0x" << std::hex << int{row.code});
     EXPECT_TRUE(codes.insert(row.code).second) << "code listed twice";
     const Expected* want = expected_for(row.code);
@@ -120,7 +120,7 @@ class CommandRows : public LinkTest {
 };
 
 TEST_F(CommandRows, ExchangeUsesRowOnWireAndClock) {
-  for (const CommandSpec& row : link::kCommandTable) {
+  for (const CommandRow& row : link::kCommandTable) {
     const Expected* want = expected_for(row.code);
     if (want == nullptr || want->reader == 'D') continue;
     SCOPED_TRACE(::testing::Message() << "code 0x" << std::hex << int{row.code});
@@ -155,7 +155,7 @@ TEST_F(CommandRows, ExchangeUsesRowOnWireAndClock) {
 }
 
 TEST_F(CommandRows, FailedWriteReadsOnlyWhereTheRowSaysSo) {
-  for (const CommandSpec& row : link::kCommandTable) {
+  for (const CommandRow& row : link::kCommandTable) {
     const Expected* want = expected_for(row.code);
     if (want == nullptr || want->reader == 'D') continue;
     SCOPED_TRACE(::testing::Message() << "code 0x" << std::hex << int{row.code});
