@@ -13,11 +13,11 @@ struct ControlCase {
   const char* name;
   std::uint8_t code;
   Bytes payload;
-  std::uint32_t read_length;
-  std::uint32_t timeout_ms;
   // Makes the call; `out` holds the copied output (preset to 0xEEEEEEEE).
   std::function<std::uint8_t(std::uint32_t& out)> call;
   std::uint32_t expected_out;  // what the virtual device answers
+  std::uint32_t read_length = 10;
+  std::uint32_t timeout_ms = 5000;
 };
 
 std::uint8_t count_into(std::uint32_t& out) {
@@ -27,59 +27,44 @@ std::uint8_t count_into(std::uint32_t& out) {
   return result;
 }
 
-const std::vector<ControlCase>& control_cases() {
-  static const std::vector<ControlCase> cases = {
-      {"InitBus",
-       0x1D,
-       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
-       6,
-       1000,
-       [](std::uint32_t&) {
-         return InitBus({1, 2, 3, 4, 0x08070605, 0x0C0B0A09, 0x100F0E0D});
-       },
-       0xEEEEEEEE},
-      {"DeInitBus", 0x20, {}, 6, 1000, [](std::uint32_t&) { return DeInitBus(); }, 0xEEEEEEEE},
-      {"InterfaceEnable", 0x31, {}, 10, 5000, [](auto& w) { return CANInterfaceEnable(&w); }, 1},
-      {"InterfaceDisable", 0x32, {}, 10, 5000, [](auto& w) { return CANInterfaceDisable(&w); }, 0},
-      {"BusCount", 0x33, {}, 7, 5000, count_into, 0xEEEEEE02},
-      {"BusOpen",
-       0x34,
-       {1, 0, 0x5A},
-       10,
-       5000,
-       [](auto& w) { return CANBusOpen(&w, 1, 0x5A); },
-       0x00010001},
-      {"BusClose", 0x35, {1, 0}, 10, 5000, [](auto& w) { return CANBusClose(&w, 1); }, 0x00000001},
-      {"BusOn", 0x36, {0, 0}, 10, 5000, [](auto& w) { return CANBusOn(&w, 0); }, 0x00020000},
-      {"BusOff", 0x37, {1, 0}, 10, 5000, [](auto& w) { return CANBusOff(&w, 1); }, 0x00000001},
-      {"ParameterSet",
-       0x38,
-       {0x02, 0x01, 0xE8, 0x03, 0, 0, 5, 6, 7, 8},
-       10,
-       5000,
-       [](auto& w) { return CANParameterSet(&w, 258, 1000, 5, 6, 7, 8); },
-       0x80000102},
-      {"DataParameterSet",
-       0x3A,
-       {0x01, 0x00, 0x78, 0x56, 0x34, 0x12, 0xA, 0xB, 0xC, 0xD},
-       10,
-       5000,
-       [](auto& w) { return CANDataParameterSet(&w, 1, 0x12345678, 0xA, 0xB, 0xC, 0xD); },
-       0x00000001},
-      {"BlockUidGet",
-       0x3C,
-       {1, 0, 0x22},
-       10,
-       5000,
-       [](auto& w) { return CANBlockUIDGet(&w, 1, 0x22); },
-       0xC0DE0122},
-  };
-  return cases;
-}
+const ControlCase kControlCases[] = {
+    {"InitBus",
+     0x1D,
+     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+     [](auto&) {
+       return InitBus({1, 2, 3, 4, 0x08070605, 0x0C0B0A09, 0x100F0E0D});
+     },
+     0xEEEEEEEE,
+     6,
+     1000},
+    {"DeInitBus", 0x20, {}, [](auto&) { return DeInitBus(); }, 0xEEEEEEEE, 6, 1000},
+    {"InterfaceEnable", 0x31, {}, [](auto& w) { return CANInterfaceEnable(&w); }, 1},
+    {"InterfaceDisable", 0x32, {}, [](auto& w) { return CANInterfaceDisable(&w); }, 0},
+    {"BusCount", 0x33, {}, count_into, 0xEEEEEE02, 7},
+    {"BusOpen", 0x34, {1, 0, 0x5A}, [](auto& w) { return CANBusOpen(&w, 1, 0x5A); }, 0x00010001},
+    {"BusClose", 0x35, {1, 0}, [](auto& w) { return CANBusClose(&w, 1); }, 0x00000001},
+    {"BusOn", 0x36, {0, 0}, [](auto& w) { return CANBusOn(&w, 0); }, 0x00020000},
+    {"BusOff", 0x37, {1, 0}, [](auto& w) { return CANBusOff(&w, 1); }, 0x00000001},
+    {"ParameterSet",
+     0x38,
+     {0x02, 0x01, 0xE8, 0x03, 0, 0, 5, 6, 7, 8},
+     [](auto& w) { return CANParameterSet(&w, 258, 1000, 5, 6, 7, 8); },
+     0x80000102},
+    {"DataParameterSet",
+     0x3A,
+     {0x01, 0x00, 0x78, 0x56, 0x34, 0x12, 0xA, 0xB, 0xC, 0xD},
+     [](auto& w) { return CANDataParameterSet(&w, 1, 0x12345678, 0xA, 0xB, 0xC, 0xD); },
+     0x00000001},
+    {"BlockUidGet",
+     0x3C,
+     {1, 0, 0x22},
+     [](auto& w) { return CANBlockUIDGet(&w, 1, 0x22); },
+     0xC0DE0122},
+};
 
 TEST_F(CanControl, EachMemberPutsItsArgumentsOnTheWireAndCopiesTheReply) {
   plug_and_connect();
-  for (const ControlCase& c : control_cases()) {
+  for (const ControlCase& c : kControlCases) {
     SCOPED_TRACE(c.name);
     MaltorSim_TraceClear();
     const std::uint8_t sequence = link::g_sequence;
@@ -94,27 +79,8 @@ TEST_F(CanControl, EachMemberPutsItsArgumentsOnTheWireAndCopiesTheReply) {
   }
 }
 
-TEST_F(CanControl, ParameterSetsDifferOnlyInCodeAndChecksum) {
-  plug_and_connect();
-  std::uint32_t word = 0;
-  link::g_sequence = 7;
-  ASSERT_EQ(CANParameterSet(&word, 258, 1000, 5, 6, 7, 8), MALTOR_OK);
-  link::g_sequence = 7;
-  ASSERT_EQ(CANDataParameterSet(&word, 258, 1000, 5, 6, 7, 8), MALTOR_OK);
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 2u);
-  const Bytes example = {0x02, 0x01, 0xE8, 0x03, 0x00, 0x00, 0x05, 0x06, 0x07, 0x08};
-  for (const Bytes& frame : frames) {
-    ASSERT_EQ(frame.size(), 16u);
-    EXPECT_EQ(Bytes(frame.begin() + 5, frame.begin() + 15), example);
-  }
-  EXPECT_EQ(frames[0][3], 0x38);
-  EXPECT_EQ(frames[1][3], 0x3A);
-  EXPECT_EQ(static_cast<std::uint8_t>(frames[1][15] - frames[0][15]), 2);
-}
-
 TEST_F(CanControl, WithoutADeviceNothingIsSentAndNothingWritten) {
-  for (const ControlCase& c : control_cases()) {
+  for (const ControlCase& c : kControlCases) {
     SCOPED_TRACE(c.name);
     std::uint32_t out = 0xEEEEEEEE;
     EXPECT_EQ(c.call(out), MALTOR_ERR_NO_DEVICE);

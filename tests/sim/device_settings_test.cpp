@@ -47,6 +47,12 @@ const OpCase kSettingsCases[] = {
      [](Outputs& o) { return GetSingleHWSetting(0x0102, o.at<uint16_t>(0)); },
      standard_frame(0, 0x2D, {0x02, 0x01}),
      {{0, 5, 2}}},
+    {"SCSetHWSettingsEmpty",
+     [](Outputs&) { return SCSetHWSettings(7, 8, 0, nullptr); },
+     {0x00, 0x09, 0x00, 0x21, 0x00, 0x07, 0x08, 0x00, 0x39},
+     {},
+     true,
+     1000},
     {"SetSingleHWSetting",
      [](Outputs&) { return SetSingleHWSetting(0x0102, 0xBEEF); },
      standard_frame(0, 0x2C, {0x02, 0x01, 0xEF, 0xBE}),
@@ -80,14 +86,6 @@ TEST_F(Settings, GetDateTimeGivesZeroWhenTheClockCannotBeRead) {
   ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x11, 1, 0), 0);
   EXPECT_EQ(GetDateTime(), 0u);
   EXPECT_NE(GetDateTime(), 0u);
-}
-
-TEST_F(Settings, SettingsBlockWritesCoverTheWholeLengthRange) {
-  plug_and_connect();
-  ASSERT_EQ(SCSetHWSettings(7, 8, 0, nullptr), MALTOR_OK);
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0], (Bytes{0x00, 0x09, 0x00, 0x21, 0x00, 0x07, 0x08, 0x00, 0x39}));
 }
 
 TEST_F(Settings, SingleSettingsAreWordsOfTheBlock) {
@@ -124,11 +122,20 @@ TEST_F(Settings, WrittenBlockIsReadBackAndStoredToEeprom) {
   EXPECT_EQ(Bytes(page, page + 64), Bytes(written + 64, written + 128));
 }
 
-TEST_F(Settings, StoreReturnsTheDeviceStatus) {
+// The store returns the device's status. It clears the reply's first bytes
+// before reading: a reply too short to reach its status byte reads as done,
+// not as the earlier reply's byte 5.
+TEST_F(Settings, StoreReturnsTheDeviceStatusOrDone) {
   const std::int32_t id = plug_and_connect();
   EXPECT_EQ(StoreEEPROMHWSettings(0xEF, 0), 3);  // the second page is locked
   ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_STATUS, 0x24, 1, 2), 0);
   EXPECT_EQ(StoreEEPROMHWSettings(1, 0), 2);
+
+  std::uint8_t serial[128];
+  ASSERT_EQ(SCGetSerialNumber(serial), MALTOR_OK);
+  ASSERT_NE(serial[0], 0);
+  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_SHORT_REPLY, 0x24, 1, 4), 0);
+  EXPECT_EQ(StoreEEPROMHWSettings(1, 0), MALTOR_OK);
 }
 
 // Both commands that check the echo refuse a reply to another command.
@@ -138,17 +145,6 @@ TEST_F(Settings, EchoCheckedCommandsRefuseAForeignReply) {
   EXPECT_EQ(SCSetHWSettings(0, 0, 0, nullptr), MALTOR_ERR_EXCHANGE);
   ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_WRONG_ECHO, 0x24, 1, 0), 0);
   EXPECT_EQ(StoreEEPROMHWSettings(0, 0), MALTOR_ERR_EXCHANGE);
-}
-
-// The store clears the reply's first bytes before reading: a reply too short
-// to reach its status byte reads as done, not as the earlier reply's byte 5.
-TEST_F(Settings, StoreStatusOfAShortReplyIsClearedNotStale) {
-  const std::int32_t id = plug_and_connect();
-  std::uint8_t serial[128];
-  ASSERT_EQ(SCGetSerialNumber(serial), MALTOR_OK);
-  ASSERT_NE(serial[0], 0);
-  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_SHORT_REPLY, 0x24, 1, 4), 0);
-  EXPECT_EQ(StoreEEPROMHWSettings(1, 0), MALTOR_OK);
 }
 
 }  // namespace

@@ -205,16 +205,15 @@ INSTANTIATE_TEST_SUITE_P(Link, Endpoints,
 TEST_F(Discovery, HighSpeedFlagFollowsEachQuery) {
   const std::int32_t id = MaltorSim_Plug(1, MALTOR_SIM_FULL_SPEED, -1);
   link::g_high_speed = 1;
-  ASSERT_NE(DeviceIsReady(), 0);
-  EXPECT_EQ(link::g_high_speed, 0);
-
-  ASSERT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_SPEED, MALTOR_SIM_HIGH_SPEED), 0);
-  ASSERT_NE(DeviceIsReady(), 0);
-  EXPECT_EQ(link::g_high_speed, 1);
-
-  ASSERT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_SPEED, MALTOR_SIM_FULL_SPEED), 0);
-  ASSERT_NE(DeviceIsReady(), 0);
-  EXPECT_EQ(link::g_high_speed, 0);
+  const struct {
+    std::uint32_t speed;
+    std::uint8_t flag;
+  } steps[] = {{MALTOR_SIM_FULL_SPEED, 0}, {MALTOR_SIM_HIGH_SPEED, 1}, {MALTOR_SIM_FULL_SPEED, 0}};
+  for (const auto& step : steps) {
+    ASSERT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_SPEED, step.speed), 0);
+    ASSERT_NE(DeviceIsReady(), 0);
+    EXPECT_EQ(link::g_high_speed, step.flag);
+  }
 }
 
 TEST_F(Discovery, ReopenRunsDiscoveryUnlessAnUpdateRuns) {

@@ -1,8 +1,8 @@
 #include <array>
 #include <string>
 
+#include "link_test_util.h"
 #include "live/live_read.h"
-#include "sim_fixture.h"
 #include "stream_test_util.h"
 
 namespace maltor::test {
@@ -15,6 +15,11 @@ Record pattern(std::uint8_t seed) {
   for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<std::uint8_t>(seed * 3 + i);
   return r;
 }
+
+const std::string kIn = "DLL_SC_USBStartLiveData In\n";
+const std::string kOne = "DLL_SC_USBStartLiveData 1\n";
+const std::string kTwo = "DLL_SC_USBStartLiveData 2\n";
+const std::string kErr = "DLL_SC_USBStartLiveData Err\n";
 
 class LiveData : public SimTest {
  protected:
@@ -33,22 +38,35 @@ class LiveData : public SimTest {
     EXPECT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_LIVE_PERIOD, 0), 0);
     return id;
   }
-  static void send(std::int32_t id, const std::uint8_t* bytes, std::uint32_t length) {
-    ASSERT_EQ(MaltorSim_SendLiveData(id, bytes, length), 0);
+  static void send(std::int32_t id, const Record& record, std::uint32_t length = 512) {
+    ASSERT_EQ(MaltorSim_SendLiveData(id, record.data(), length), 0);
   }
   static std::uint8_t get(Record& out) {
     out.fill(0xAA);
     return SCUSBGetLiveData(0, out.data());
   }
-  static const Record kZero;
+  // A call that hands over no record and leaves the caller's buffer zeroed.
+  static void expect_no_record(std::uint8_t code = MALTOR_ERR_EXCHANGE) {
+    Record out;
+    EXPECT_EQ(get(out), code);
+    EXPECT_EQ(out, Record{});
+  }
+  static void expect_record(const Record& expected) {
+    Record out;
+    EXPECT_EQ(get(out), MALTOR_OK);
+    EXPECT_EQ(out, expected);
+  }
+  // The next call starts a fresh read on the pipe; the one after collects it.
+  static void expect_fresh_read(std::int32_t id, std::uint8_t seed) {
+    expect_no_record();
+    EXPECT_EQ(waiting_reads(id, 0x83), 1);
+    send(id, pattern(seed));
+    expect_record(pattern(seed));
+  }
 };
 
-const Record LiveData::kZero{};
-
 TEST_F(LiveData, NoDeviceOrNoBuffer) {
-  Record out;
-  EXPECT_EQ(get(out), MALTOR_ERR_NO_DEVICE);
-  EXPECT_EQ(out, kZero);
+  expect_no_record(MALTOR_ERR_NO_DEVICE);
   EXPECT_EQ(debug_texts(), std::vector<std::string>{"GetLiveData In\n"});
 
   MaltorSim_DebugClear();
@@ -67,68 +85,44 @@ TEST_F(LiveData, ReadStaysPendingBetweenCalls) {
   const std::int32_t id = connect_quiet();
   ASSERT_EQ(SCUSBStartLiveData(5), MALTOR_OK);
   EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{0, 7, 0, 0x19, 0, 5, 0x25}));
-  EXPECT_EQ(debug_texts(), (std::vector<std::string>{
-                               "DLL_SC_USBStartLiveData In\n", "DLL_SC_USBStartLiveData 1\n",
-                               "DLL_SC_USBStartLiveData 2\n", "DLL_SC_USBStartLiveData Out\n"}));
-
-  Record out;
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  EXPECT_EQ(out, kZero);
+  EXPECT_EQ(debug_texts(),
+            (std::vector<std::string>{kIn, kOne, kTwo, "DLL_SC_USBStartLiveData Out\n"}));
+  expect_no_record();
   EXPECT_EQ(live::pending_read_flag(), 1);
 
   // The pending read takes the record; the next call collects it, even
   // after another exchange used the transfer buffer in between.
-  const Record first = pattern(1);
-  send(id, first.data(), 512);
+  send(id, pattern(1));
   ASSERT_EQ(SCUSBStartProcessData(), MALTOR_OK);
-  EXPECT_EQ(get(out), MALTOR_OK);
-  EXPECT_EQ(out, first);
+  expect_record(pattern(1));
   EXPECT_EQ(live::pending_read_flag(), 0);
   EXPECT_FALSE(live::read_event_open());
   EXPECT_EQ(waiting_reads(id, 0x83), 0);
 
-  // The call after that starts a new read.
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  EXPECT_EQ(waiting_reads(id, 0x83), 1);
-  const Record second = pattern(2);
-  send(id, second.data(), 512);
-  EXPECT_EQ(get(out), MALTOR_OK);
-  EXPECT_EQ(out, second);
+  expect_fresh_read(id, 2);
 }
 
 TEST_F(LiveData, ShortPacketIsNeverHandedOver) {
   const std::int32_t id = connect_quiet();
-  const Record full = pattern(9);
-  send(id, full.data(), 100);
-  const std::uint64_t before = MaltorSim_ClockNow();
-
-  Record out;
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  const std::uint64_t elapsed = MaltorSim_ClockNow() - before;
+  send(id, pattern(9), 100);
+  const std::uint64_t elapsed = virtual_ms([] { expect_no_record(); });
   EXPECT_GE(elapsed, 2000u);
   EXPECT_LE(elapsed, 3001u);
-  EXPECT_EQ(out, kZero);
   EXPECT_EQ(live::pending_read_flag(), 0);
   EXPECT_FALSE(live::read_event_open());
 
-  send(id, full.data(), 512);
-  EXPECT_EQ(get(out), MALTOR_OK);
-  EXPECT_EQ(out, full);
+  send(id, pattern(9));
+  expect_record(pattern(9));
 }
 
 TEST_F(LiveData, StopDrainsThenAbortsThePendingRead) {
   const std::int32_t id = connect_quiet();
   ASSERT_EQ(SCUSBStartLiveData(3), MALTOR_OK);
-  Record out;
-  ASSERT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  const Record late = pattern(4);
-  for (int i = 0; i < 3; ++i) send(id, late.data(), 512);
+  expect_no_record();
+  for (int i = 0; i < 3; ++i) send(id, pattern(4));
   MaltorSim_DebugClear();
-  const std::uint64_t before = MaltorSim_ClockNow();
 
-  EXPECT_EQ(SCUSBStopLiveData(3), MALTOR_OK);
-
-  const std::uint64_t elapsed = MaltorSim_ClockNow() - before;
+  const std::uint64_t elapsed = virtual_ms([] { EXPECT_EQ(SCUSBStopLiveData(3), MALTOR_OK); });
   EXPECT_GE(elapsed, 1000u);
   EXPECT_LE(elapsed, 2010u);
   const auto texts = debug_texts();
@@ -142,12 +136,17 @@ TEST_F(LiveData, StopDrainsThenAbortsThePendingRead) {
 
   // The aborted read fails the next call at once; the records sent late
   // were drained.
-  const std::uint64_t at = MaltorSim_ClockNow();
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  EXPECT_LE(MaltorSim_ClockNow() - at, 1u);
+  EXPECT_LE(virtual_ms([] { expect_no_record(); }), 1u);
   EXPECT_EQ(live::pending_read_flag(), 0);
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  expect_no_record();
   EXPECT_EQ(live::pending_read_flag(), 1);
+}
+
+std::uint8_t start_live() {
+  return SCUSBStartLiveData(0);
+}
+std::uint8_t stop_live() {
+  return SCUSBStopLiveData(0);
 }
 
 struct CommandFailure {
@@ -161,12 +160,11 @@ struct CommandFailure {
   bool read_cancelled;
 };
 
-std::uint8_t start_live() {
-  return SCUSBStartLiveData(0);
-}
-std::uint8_t stop_live() {
-  return SCUSBStopLiveData(0);
-}
+const CommandFailure kCommandFailures[] = {
+    {"StartWriteFails", start_live, 0x19, MALTOR_SIM_FAULT_WRITE_FAILS, {kIn, kOne}, false},
+    {"StartNoReply", start_live, 0x19, MALTOR_SIM_FAULT_NO_REPLY, {kIn, kOne, kTwo, kErr}, true},
+    {"StopWriteFails", stop_live, 0x1A, MALTOR_SIM_FAULT_WRITE_FAILS, {}, false},
+};
 
 class LiveCommandFailure : public LiveData, public ::testing::WithParamInterface<CommandFailure> {};
 
@@ -175,74 +173,43 @@ class LiveCommandFailure : public LiveData, public ::testing::WithParamInterface
 TEST_P(LiveCommandFailure, KeepsThePendingRead) {
   const CommandFailure& c = GetParam();
   const std::int32_t id = connect_quiet();
-  Record out;
-  ASSERT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  expect_no_record();
   MaltorSim_InjectFault(id, c.fault, c.code, 1, 0);
   MaltorSim_DebugClear();
 
   EXPECT_EQ(c.call(), MALTOR_ERR_EXCHANGE);
   EXPECT_EQ(debug_texts(), c.texts);
   EXPECT_EQ(live::pending_read_flag(), 1);
-  const Record record = pattern(5);
-  send(id, record.data(), 512);
-  if (c.read_cancelled) {
-    EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  }
-  EXPECT_EQ(get(out), MALTOR_OK);
-  EXPECT_EQ(out, record);
+  send(id, pattern(5));
+  if (c.read_cancelled) expect_no_record();
+  expect_record(pattern(5));
 }
 
-const std::string kIn = "DLL_SC_USBStartLiveData In\n";
-const std::string kOne = "DLL_SC_USBStartLiveData 1\n";
-const std::string kTwo = "DLL_SC_USBStartLiveData 2\n";
-const std::string kErr = "DLL_SC_USBStartLiveData Err\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, LiveCommandFailure,
-    ::testing::Values(
-        CommandFailure{
-            "StartWriteFails", start_live, 0x19, MALTOR_SIM_FAULT_WRITE_FAILS, {kIn, kOne}, false},
-        CommandFailure{"StartNoReply",
-                       start_live,
-                       0x19,
-                       MALTOR_SIM_FAULT_NO_REPLY,
-                       {kIn, kOne, kTwo, kErr},
-                       true},
-        CommandFailure{"StopWriteFails", stop_live, 0x1A, MALTOR_SIM_FAULT_WRITE_FAILS, {}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, LiveCommandFailure, ::testing::ValuesIn(kCommandFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A start clears the flag while the old read still waits on the pipe; the
 // next call must end that read before it reuses the record.
 TEST_F(LiveData, RestartRetiresTheOldRead) {
   const std::int32_t id = connect_quiet();
-  Record out;
-  ASSERT_EQ(get(out), MALTOR_ERR_EXCHANGE);
+  expect_no_record();
   ASSERT_EQ(SCUSBStartLiveData(0), MALTOR_OK);
   EXPECT_EQ(live::pending_read_flag(), 0);
   EXPECT_TRUE(live::read_event_open());
-
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  EXPECT_EQ(waiting_reads(id, 0x83), 1);
-  const Record record = pattern(6);
-  send(id, record.data(), 512);
-  EXPECT_EQ(get(out), MALTOR_OK);
-  EXPECT_EQ(out, record);
+  expect_fresh_read(id, 6);
 }
 
 TEST_F(LiveData, ARestartedDeviceSendsNothingItHadQueued) {
   const std::int32_t id = connect_quiet();
   ASSERT_EQ(SCUSBStartLiveData(0), MALTOR_OK);
-  const Record record = pattern(3);
-  send(id, record.data(), 512);
+  send(id, pattern(3));
   ASSERT_EQ(MaltorSim_Unplug(id), 0);
   ASSERT_EQ(MaltorSim_Replug(id), 0);
   live::reset_live_read();
   // The first check finds the old handle stale, the second reconnects.
   DeviceIsReady();
   ASSERT_NE(DeviceIsReady(), 0);
-  Record out;
-  EXPECT_EQ(get(out), MALTOR_ERR_EXCHANGE);
-  EXPECT_EQ(out, kZero);
+  expect_no_record();
 }
 
 TEST_F(LiveData, StreamDataGoesOutWithoutAFrame) {

@@ -1,20 +1,16 @@
 #include "storage/log_download.h"
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
-#include "sim_fixture.h"
+#include "device_op_case.h"
 #include "stream_test_util.h"
 
 namespace maltor::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Byte `k` of the virtual card, as the control header documents it.
 std::vector<std::uint8_t> card(std::uint64_t offset, std::size_t n) {
@@ -57,9 +53,7 @@ class LogDownload : public SimFolderTest {
 
 struct Range {
   const char* name;
-  std::uint32_t first;
-  std::uint32_t last;
-  std::uint32_t bytes;
+  std::uint32_t first, last, bytes;
   std::vector<std::uint32_t> reads;
 };
 
@@ -78,17 +72,12 @@ TEST_P(LogDownloadRange, WritesTheRangeIntoAFreshFile) {
   EXPECT_EQ(stream_reads(), range.reads);
   EXPECT_EQ(storage::download_flag(), 1);  // a download that ran to its end leaves it set
 
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 1u);
-  std::vector<std::uint8_t> expected = {0, 16, 0, 0x13, 0};
+  Bytes payload;  // first and last sector, low byte first, then two zero bytes
   for (const std::uint32_t v : {range.first, range.last}) {
-    for (int i = 0; i < 4; ++i) expected.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i) payload.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   }
-  expected.insert(expected.end(), {0, 0});
-  std::uint8_t sum = 0;
-  for (const std::uint8_t b : expected) sum = static_cast<std::uint8_t>(sum + b);
-  expected.push_back(sum);
-  EXPECT_EQ(frames[0], expected);
+  payload.insert(payload.end(), {0, 0});
+  EXPECT_EQ(frames_written(), std::vector<Bytes>{standard_frame(0, 0x13, payload)});
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, LogDownloadRange,
@@ -161,7 +150,7 @@ TEST_F(LogDownload, UnopenableDestinationStillDrainsTheStream) {
   const std::string path = (dir_ / "missing" / "log.bin").string();
   EXPECT_EQ(SCSDRequestSendData(path.c_str(), 0, 127), MALTOR_OK);
   EXPECT_EQ(stream_reads(), (std::vector<std::uint32_t>{32768, 32768}));
-  EXPECT_FALSE(fs::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(LogDownload, StopOutcomesAndTheFlag) {

@@ -78,122 +78,98 @@ struct LogInfo {
   uint8_t block_16[16] = {};
   uint8_t block_255[255] = {};
   uint8_t trailing = 0;
+  bool operator==(const LogInfo& other) const {
+    return std::memcmp(this, &other, sizeof other) == 0;
+  }
 };
 
-uint8_t read_log_info(uint16_t index, LogInfo* info) {
-  uint32_t* w = info->word;
-  return SCSDLogInfo(index, &w[0], &w[1], &w[2], &w[3], &w[4], &w[5], &w[6], info->block_16,
-                     info->block_255, &info->trailing);
+// Reads a log's record from the card, or from `partition` when one is given.
+LogInfo read_log_info(uint16_t index, int partition = -1) {
+  LogInfo info;
+  uint32_t* w = info.word;
+  const uint8_t result =
+      partition < 0
+          ? SCSDLogInfo(index, &w[0], &w[1], &w[2], &w[3], &w[4], &w[5], &w[6], info.block_16,
+                        info.block_255, &info.trailing)
+          : SCPartitionLogInfo(static_cast<uint8_t>(partition), index, &w[0], &w[1], &w[2], &w[3],
+                               &w[4], &w[5], &w[6], info.block_16, info.block_255, &info.trailing);
+  EXPECT_EQ(result, MALTOR_OK);
+  return info;
 }
 
-uint8_t read_partition_log_info(uint8_t partition, uint16_t index, LogInfo* info) {
-  uint32_t* w = info->word;
-  return SCPartitionLogInfo(partition, index, &w[0], &w[1], &w[2], &w[3], &w[4], &w[5], &w[6],
-                            info->block_16, info->block_255, &info->trailing);
-}
-
-bool same(const LogInfo& a, const LogInfo& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-TEST_F(Catalogue, LogCountFrameAtCounter0x10) {
+// Beyond the table's rows: the sequence byte and checksum follow the counter,
+// the log index goes low byte first, and a layout runs from no entries (a
+// 9-byte frame) to 255 (264 bytes, length field 0x0108).
+TEST_F(Catalogue, FramesFollowTheCounterTheIndexAndTheLayoutLength) {
   plug_and_connect();
   link::g_sequence = 0x10;
-  uint16_t count = 0;
-  ASSERT_EQ(SCSDLogCount(&count), MALTOR_OK);
-  EXPECT_EQ(frames_written(), std::vector<Bytes>{(Bytes{0x10, 0x06, 0x00, 0x0F, 0x00, 0x25})});
-  EXPECT_EQ(link::g_sequence, 0x11);
-}
+  uint16_t reply = 0;
+  ASSERT_EQ(SCSDLogCount(&reply), MALTOR_OK);
+  read_log_info(300);
+  EXPECT_EQ(link::g_sequence, 0x12);
 
-TEST_F(Catalogue, LogIndexIsSentLeastSignificantByteFirst) {
-  plug_and_connect();
-  LogInfo info;
-  ASSERT_EQ(read_log_info(300, &info), MALTOR_OK);
+  link::g_sequence = 0;
+  Bytes payload{0x02, 0x01, 255};
+  for (int i = 0; i < 255; ++i) payload.push_back(static_cast<uint8_t>(255 - i));
+  ASSERT_EQ(SCPartitionFormat(0x0102, 0, nullptr, &reply), MALTOR_OK);
+  ASSERT_EQ(SCPartitionFormat(0x0102, 255, payload.data() + 3, &reply), MALTOR_OK);
+  EXPECT_EQ(reply, 255);
   const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0][5], 0x2C);
-  EXPECT_EQ(frames[0][6], 0x01);
+  EXPECT_EQ(frames, (std::vector<Bytes>{{0x10, 0x06, 0x00, 0x0F, 0x00, 0x25},
+                                        standard_frame(0x11, 0x10, {0x2C, 0x01}),
+                                        {0x00, 0x09, 0x00, 0x28, 0x00, 0x02, 0x01, 0x00, 0x34},
+                                        standard_frame(1, 0x28, payload)}));
+  ASSERT_EQ(frames.size(), 4u);
+  ASSERT_EQ(frames[3].size(), 264u);
+  EXPECT_EQ(Bytes(frames[3].begin(), frames[3].begin() + 3), (Bytes{0x01, 0x08, 0x01}));
 }
 
 // The device's record: number, first and last sector, size, partition, start
 // time, duration. The partition (wire word 5) lands in the seventh output.
 TEST_F(Catalogue, LogInfoWordsArriveInTheirOutputs) {
   plug_and_connect();
-  LogInfo info;
-  ASSERT_EQ(read_log_info(2, &info), MALTOR_OK);
+  const LogInfo info = read_log_info(2);
   EXPECT_EQ(info.word[0], 2u);
   EXPECT_EQ(info.word[1], 2048u + 2 * 2048);
   EXPECT_EQ(info.word[2], 2048u + 3 * 2048 - 1);
   EXPECT_EQ(info.word[3], 2048u * 512);
-  EXPECT_EQ(info.word[6], 1u);     // partition
-  EXPECT_EQ(info.word[5], 3600u);  // duration
-  LogInfo previous;
-  ASSERT_EQ(read_log_info(1, &previous), MALTOR_OK);
-  EXPECT_EQ(info.word[4] - previous.word[4], 3600u);  // start times an hour apart
+  EXPECT_EQ(info.word[6], 1u);                                // partition
+  EXPECT_EQ(info.word[5], 3600u);                             // duration
+  EXPECT_EQ(info.word[4] - read_log_info(1).word[4], 3600u);  // start times an hour apart
   EXPECT_STREQ(reinterpret_cast<const char*>(info.block_16), "LOG-P1-0000");
   EXPECT_EQ(info.trailing, 1);
 }
 
 // Partitions hold their own logs; together they are the card's catalogue.
-TEST_F(Catalogue, PartitionsTogetherMakeTheCard) {
+TEST_F(Catalogue, PartitionsTogetherMakeTheCardUntilFormatted) {
   plug_and_connect();
   const uint16_t card = GetLogCount();
   EXPECT_EQ(card, 3);
-  uint16_t sum = 0;
   uint16_t index = 0;
   for (uint8_t partition = 0; partition < 4; ++partition) {
     const uint16_t count = GetPartitionLogCount(partition);
-    sum = static_cast<uint16_t>(sum + count);
     for (uint16_t i = 0; i < count; ++i, ++index) {
-      LogInfo in_partition, on_card;
-      ASSERT_EQ(read_partition_log_info(partition, i, &in_partition), MALTOR_OK);
-      ASSERT_EQ(read_log_info(index, &on_card), MALTOR_OK);
-      EXPECT_TRUE(same(in_partition, on_card)) << int{partition} << "/" << i;
+      SCOPED_TRACE(testing::Message() << int{partition} << "/" << i);
+      const LogInfo in_partition = read_log_info(i, partition);
+      EXPECT_TRUE(in_partition == read_log_info(index));
       EXPECT_EQ(in_partition.word[6], partition);
     }
   }
-  EXPECT_EQ(sum, card);
+  EXPECT_EQ(index, card);  // the partitions' counts add up to the card's
   uint32_t sector = 0;
   ASSERT_EQ(SCSDCurrentSector(&sector), MALTOR_OK);
   EXPECT_EQ(sector, 2048u + card * 2048u);
-
   // A log the partition does not hold has an empty record.
-  LogInfo none;
-  ASSERT_EQ(read_partition_log_info(0, 5, &none), MALTOR_OK);
-  EXPECT_TRUE(same(none, LogInfo{}));
-}
+  EXPECT_TRUE(read_log_info(5, 0) == LogInfo{});
 
-TEST_F(Catalogue, FormatEmptiesTheCardAndKeepsThePartitions) {
-  plug_and_connect();
+  // Formatting empties the card and every partition, and echoes its argument.
   uint16_t reply = 0;
   ASSERT_EQ(SCSDFormat(0x0042, &reply), MALTOR_OK);
   EXPECT_EQ(reply, 0x0042);
   EXPECT_EQ(GetLogCount(), 0);
-  for (uint8_t partition = 0; partition < 3; ++partition) {
-    EXPECT_EQ(GetPartitionLogCount(partition), 0);
-  }
-  uint32_t sector = 0;
+  for (uint8_t p = 0; p < 3; ++p) EXPECT_EQ(GetPartitionLogCount(p), 0);
   ASSERT_EQ(SCSDCurrentSector(&sector), MALTOR_OK);
   EXPECT_EQ(sector, 2048u);
-}
-
-TEST_F(Catalogue, PartitionFormatFramesCoverTheWholeLengthRange) {
-  plug_and_connect();
-  uint8_t layout[255];
-  for (int i = 0; i < 255; ++i) layout[i] = static_cast<uint8_t>(255 - i);
-  uint16_t reply = 0;
-  ASSERT_EQ(SCPartitionFormat(0x0102, 0, nullptr, &reply), MALTOR_OK);
-  ASSERT_EQ(SCPartitionFormat(0x0102, 255, layout, &reply), MALTOR_OK);
-  EXPECT_EQ(reply, 255);
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0], (Bytes{0x00, 0x09, 0x00, 0x28, 0x00, 0x02, 0x01, 0x00, 0x34}));
-  Bytes payload{0x02, 0x01, 255};
-  payload.insert(payload.end(), layout, layout + 255);
-  EXPECT_EQ(frames[1], standard_frame(1, 0x28, payload));
-  ASSERT_EQ(frames[1].size(), 264u);
-  EXPECT_EQ(frames[1][1], 0x08);
-  EXPECT_EQ(frames[1][2], 0x01);
 }
 
 TEST_F(Catalogue, CountWrappersGiveZeroWhenTheCountCannotBeRead) {

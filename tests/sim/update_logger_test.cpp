@@ -12,28 +12,23 @@ const Bytes kStartFrame = {4, 0x84, 0, 0};
 const Bytes kFinishFrame = {4, 0x88, 0, 0};
 const Bytes kReconnectFrame = {4, 0x7C, 0, 0x62};
 
-bool is_data_frame(const Bytes& frame) {
-  return frame.size() >= 6 && frame[1] == 0x78;
-}
-
-std::vector<Bytes> data_frames() {
+// Frames written on the command OUT pipe that carry image data (or, with
+// `data` false, every other frame).
+std::vector<Bytes> frames_where(bool data) {
   std::vector<Bytes> out;
   for (const Bytes& frame : command_frames()) {
-    if (is_data_frame(frame)) out.push_back(frame);
+    if ((frame.size() >= 6 && frame[1] == 0x78) == data) out.push_back(frame);
   }
   return out;
 }
 
 struct ProgressCase {
   std::size_t size;
+  std::uint8_t kind;
   std::size_t frames;
   std::size_t last_payload;
   std::vector<std::uint32_t> progress;
 };
-
-void PrintTo(const ProgressCase& c, std::ostream* out) {
-  *out << c.size << " bytes";
-}
 
 std::vector<std::uint32_t> rising_every(std::size_t blocks, std::size_t every) {
   std::vector<std::uint32_t> values;
@@ -46,48 +41,48 @@ std::vector<std::uint32_t> rising_every(std::size_t blocks, std::size_t every) {
 
 class LoggerSizes : public UpdateTest, public ::testing::WithParamInterface<ProgressCase> {};
 
-TEST_P(LoggerSizes, FramesProgressAndImage) {
+TEST_P(LoggerSizes, FramesProgressImageAndTail) {
   const ProgressCase& c = GetParam();
-  const std::int32_t device = plug_and_connect(2);
+  const std::int32_t device = plug_and_connect(c.kind);
   const Bytes image = image_bytes(c.size);
+  const std::uint64_t before = MaltorSim_ClockNow();
   ASSERT_EQ(UpdateLoggerFirmware(write_image(image).c_str(), log_path_.c_str()), MALTOR_OK);
   wait_for_update();
 
   EXPECT_EQ(progress(), c.progress);
-  const std::vector<Bytes> all = frames();
-  ASSERT_GE(all.size(), 3u);
-  EXPECT_EQ(all.front(), kStartFrame);
-  EXPECT_EQ(all[all.size() - 2], kFinishFrame);
-  EXPECT_EQ(all.back(), kReconnectFrame);
-  const std::vector<Bytes> data = data_frames();
-  ASSERT_EQ(data.size(), c.frames);
-  std::size_t offset = 0;
-  for (const Bytes& frame : data) {
-    const std::size_t n = frame[4];
-    ASSERT_EQ(frame.size(), n + 5);
-    ASSERT_EQ(frame[0], n + 5);
-    ASSERT_EQ(frame[2], 0);
-    ASSERT_EQ(frame[3], 0);
-    ASSERT_TRUE(std::equal(frame.begin() + 5, frame.end(), image.begin() + offset));
-    offset += n;
+  // Start, the image in data frames of 59 bytes but the last, finish and reconnect.
+  ASSERT_EQ(59 * (c.frames - 1) + c.last_payload, c.size);
+  std::vector<Bytes> expected{kStartFrame};
+  for (std::size_t i = 0; i < c.frames; ++i) {
+    const std::uint8_t n = i + 1 < c.frames ? 59 : static_cast<std::uint8_t>(c.last_payload);
+    Bytes frame{static_cast<std::uint8_t>(n + 5), 0x78, 0, 0, n};
+    frame.insert(frame.end(), image.begin() + 59 * i, image.begin() + 59 * i + n);
+    expected.push_back(frame);
   }
-  EXPECT_EQ(data.back()[4], c.last_payload);
+  expected.insert(expected.end(), {kFinishFrame, kReconnectFrame});
+  EXPECT_EQ(frames(), expected);
 
   const MaltorSimImageInfo info = image_info(device);
   EXPECT_EQ(info.received, c.size);
   EXPECT_EQ(info.hash, fnv1a(image));
   EXPECT_EQ(info.errors, 0u);
   EXPECT_EQ(info.finished, 1u);
+  // The logger left after the finish frame and was back (3 s) within the 5 s
+  // pause, so the tail reconnected.
   EXPECT_EQ(info.reconnects, 1u);
+  EXPECT_GE(MaltorSim_ClockNow() - before, 7000u);
   EXPECT_FALSE(link::device_open());  // every logger update ends with the device closed
+  EXPECT_NE(DeviceIsReady(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, LoggerSizes,
-    ::testing::Values(ProgressCase{590, 10, 59, {1, 2, 3, 4, 5, 6, 7, 8, 9, 100}},
-                      ProgressCase{100'000, 1695, 54, rising_every(1695, 16)},
-                      ProgressCase{1, 1, 1, {100}}),
-    [](const auto& info) { return "Bytes" + std::to_string(info.param.size); });
+    ::testing::Values(ProgressCase{590, 2, 10, 59, {1, 2, 3, 4, 5, 6, 7, 8, 9, 100}},
+                      ProgressCase{100'000, 2, 1695, 54, rising_every(1695, 16)},
+                      ProgressCase{1, 1, 1, 1, {100}}),
+    [](const auto& info) {
+      return "Bytes" + std::to_string(info.param.size) + "Kind" + std::to_string(info.param.kind);
+    });
 
 TEST_F(LoggerUpdate, ProgressLogByteForByte) {
   plug_and_connect();
@@ -108,32 +103,20 @@ TEST_F(LoggerUpdate, ProgressLogByteForByte) {
   EXPECT_EQ(log_text(), expected);
 }
 
-TEST_F(LoggerUpdate, EmptyFileExchangesStartOnly) {
-  const std::int32_t device = plug_and_connect();
-  set_wall_clock();
-  const std::string path = write_image({});
-  ASSERT_EQ(UpdateLoggerFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
-  wait_for_update();
-  EXPECT_EQ(frames(), std::vector<Bytes>{kStartFrame});
-  EXPECT_TRUE(progress().empty());
-  EXPECT_EQ(log_text(), header_text(kLoggerTitle, 0, path) + trailer_text(0, false));
-  EXPECT_EQ(image_info(device).finished, 0u);
-  EXPECT_FALSE(link::device_open());
-}
-
 struct FailureCase {
   const char* name;
-  std::uint32_t frame;  // MALTOR_SIM_FRAME_*, 0 for no device at all
+  std::uint64_t size;
+  std::uint32_t frame;  // MALTOR_SIM_FRAME_*, kNoDevice or kNoFault
   std::uint32_t nth;
   std::uint32_t action;
+  bool started;  // the start frame went out
   std::size_t data_frames;
   std::string lines;  // what follows the header
   std::size_t callbacks;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* out) {
-  *out << c.name;
-}
+constexpr std::uint32_t kNoDevice = 0;
+constexpr std::uint32_t kNoFault = 0xFF;
 
 class LoggerFailures : public UpdateTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -141,52 +124,48 @@ TEST_P(LoggerFailures, EndTheTransferWithTheirLines) {
   const FailureCase& c = GetParam();
   set_wall_clock();
   const std::int32_t device = plug_and_connect();
-  if (c.frame == 0) {
+  if (c.frame == kNoDevice) {
     CloseDevice();
-  } else {
+  } else if (c.frame != kNoFault) {
     ASSERT_EQ(MaltorSim_UpdateFault(device, c.frame, c.nth, c.action), 0);
   }
-  const std::string path = write_image(image_bytes(1000));
+  // Images too big to write out are sparse files.
+  const std::string path =
+      c.size > 1'000'000 ? sparse_image(c.size) : write_image(image_bytes(c.size));
   ASSERT_EQ(UpdateLoggerFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
   wait_for_update();
 
-  EXPECT_EQ(log_text(), header_text(kLoggerTitle, 1000, path) + c.lines);
-  EXPECT_EQ(data_frames().size(), c.data_frames);
+  EXPECT_EQ(log_text(), header_text(kLoggerTitle, c.size, path) + c.lines);
+  EXPECT_EQ(frames_where(true).size(), c.data_frames);
+  // Neither finish nor reconnect frame after a failure.
+  EXPECT_EQ(frames_where(false),
+            c.started ? std::vector<Bytes>{kStartFrame} : std::vector<Bytes>{});
   EXPECT_EQ(progress().size(), c.callbacks);
-  const std::vector<Bytes> all = frames();
-  EXPECT_EQ(std::count(all.begin(), all.end(), kFinishFrame), 0);
+  EXPECT_EQ(image_info(device).finished, 0u);
   EXPECT_FALSE(link::device_open());
 }
 
 const std::string kStartFailed = "Reprogramming  start - Failed\r\r\n";
+constexpr std::uint32_t kStart = MALTOR_SIM_FRAME_LOGGER_START;
+constexpr std::uint32_t kData = MALTOR_SIM_FRAME_LOGGER_DATA;
+constexpr std::uint32_t kRefuse = MALTOR_SIM_UPDATE_REFUSE;
+constexpr std::uint32_t kSilent = MALTOR_SIM_UPDATE_SILENT;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoggerFailures,
     ::testing::Values(
-        FailureCase{"StartRefused", MALTOR_SIM_FRAME_LOGGER_START, 1, MALTOR_SIM_UPDATE_REFUSE, 0,
-                    kStartFailed, 0},
-        FailureCase{"StartUnanswered", MALTOR_SIM_FRAME_LOGGER_START, 1, MALTOR_SIM_UPDATE_SILENT,
-                    0, kStartFailed, 0},
-        FailureCase{"NoDevice", 0, 0, 0, 0, kStartFailed, 0},
-        FailureCase{"ThirdBlockRefused", MALTOR_SIM_FRAME_LOGGER_DATA, 3, MALTOR_SIM_UPDATE_REFUSE,
-                    3, "Block 2 bytes    59  CRC - Failed\r\r\n" + trailer_text(118, false), 2},
-        FailureCase{"FirstBlockUnanswered", MALTOR_SIM_FRAME_LOGGER_DATA, 1,
-                    MALTOR_SIM_UPDATE_SILENT, 1,
-                    "Block 0 bytes    59  CRC - Failed\r\r\n" + trailer_text(0, false), 0}),
+        FailureCase{"StartRefused", 1000, kStart, 1, kRefuse, true, 0, kStartFailed, 0},
+        FailureCase{"StartUnanswered", 1000, kStart, 1, kSilent, true, 0, kStartFailed, 0},
+        FailureCase{"NoDevice", 1000, kNoDevice, 0, 0, false, 0, kStartFailed, 0},
+        FailureCase{"ThirdBlockRefused", 1000, kData, 3, kRefuse, true, 3,
+                    "Block 2 bytes    59  CRC - Failed\r\r\n" + trailer_text(118, false), 2},
+        FailureCase{"FirstBlockUnanswered", 1000, kData, 1, kSilent, true, 1,
+                    "Block 0 bytes    59  CRC - Failed\r\r\n" + trailer_text(0, false), 0},
+        // An empty file exchanges the start frame only.
+        FailureCase{"EmptyImage", 0, kNoFault, 0, 0, true, 0, trailer_text(0, false), 0},
+        FailureCase{"ImageBeyondFourGigabytes", 0x1'0000'0001ull, kNoFault, 0, 0, false, 0,
+                    kStartFailed, 0}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(LoggerUpdate, TailReconnectsToTheRestartedLogger) {
-  const std::int32_t device = plug_and_connect();
-  const std::uint64_t before = MaltorSim_ClockNow();
-  ASSERT_EQ(UpdateLoggerFirmware(write_image(image_bytes(200)).c_str(), log_path_.c_str()),
-            MALTOR_OK);
-  wait_for_update();
-  // The logger left after the finish frame and was back (3 s) within the 5 s pause.
-  EXPECT_EQ(image_info(device).reconnects, 1u);
-  EXPECT_GE(MaltorSim_ClockNow() - before, 7000u);
-  EXPECT_FALSE(link::device_open());
-  EXPECT_NE(DeviceIsReady(), 0);
-}
 
 TEST_F(LoggerUpdate, TailWithoutTheLoggerBackSendsNoReconnect) {
   const std::int32_t device = plug_and_connect();
@@ -199,17 +178,6 @@ TEST_F(LoggerUpdate, TailWithoutTheLoggerBackSendsNoReconnect) {
   EXPECT_EQ(DeviceIsReady(), 0);
   MaltorSim_ClockAdvance(2000);
   EXPECT_NE(DeviceIsReady(), 0);  // back after its restart
-}
-
-TEST_F(LoggerUpdate, ImageBeyondFourGigabytesIsNotSent) {
-  plug_and_connect();
-  set_wall_clock();
-  const std::string path = sparse_image(0x1'0000'0001ull);
-  ASSERT_EQ(UpdateLoggerFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
-  wait_for_update();
-  EXPECT_TRUE(frames().empty());
-  EXPECT_EQ(log_text(), header_text(kLoggerTitle, 0x1'0000'0001ull, path) +
-                            "Reprogramming  start - Failed\r\r\n");
 }
 
 }  // namespace
