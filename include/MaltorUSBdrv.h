@@ -62,6 +62,16 @@ extern "C" {
  *  before anything was sent. */
 #define MALTOR_ERR_ARGUMENT 11
 
+/* ---- Library version --------------------------------------------------- */
+
+/* The version of this header; MaltorGetVersion gives the loaded library's. */
+#define MALTOR_USBDRV_VERSION_MAJOR 0
+#define MALTOR_USBDRV_VERSION_MINOR 2
+#define MALTOR_USBDRV_VERSION_PATCH 0
+#define MALTOR_USBDRV_VERSION                                                   \
+  ((MALTOR_USBDRV_VERSION_MAJOR << 16) | (MALTOR_USBDRV_VERSION_MINOR << 8) | \
+   MALTOR_USBDRV_VERSION_PATCH)
+
 /* ---- Records ----------------------------------------------------------- */
 
 #pragma pack(push, 1)
@@ -751,6 +761,88 @@ MALTOR_API uint8_t MALTOR_CALL SendConfiguration(const char* path, uint16_t* sta
  * anything is sent. When the file cannot be created, nothing is asked for.
  */
 MALTOR_API uint8_t MALTOR_CALL SCConfigFileData(const char* path);
+
+/* ---- Library services (Maltor* names) ----------------------------------- */
+
+/* What went wrong in the last call, beyond its result code. */
+#define MALTOR_DETAIL_NONE 0     /* the call succeeded, or nothing more is known */
+#define MALTOR_DETAIL_FILE 1     /* a file the call was given could not be opened, read, written or closed */
+#define MALTOR_DETAIL_DEVICE 2   /* no reply, a short or wrong reply, a refusal, or the device is gone */
+#define MALTOR_DETAIL_USB 3      /* the operating system's USB stack failed */
+#define MALTOR_DETAIL_ARGUMENT 4 /* an argument was refused before anything was sent */
+#define MALTOR_DETAIL_BUSY 5     /* the device was held by another operation or the update thread */
+#define MALTOR_DETAIL_LIMIT 6    /* a size the device reported is beyond what the library accepts */
+
+/** Filled by MaltorGetLastError. Natural alignment, not packed. */
+typedef struct MaltorErrorDetail {
+  uint8_t result;          /* what the call returned */
+  uint8_t kind;            /* MALTOR_DETAIL_* */
+  int32_t os_error;        /* errno on POSIX, GetLastError() on Windows; 0 when none */
+  uint64_t bytes_done;     /* bytes that reached their destination (file or device) */
+  uint64_t bytes_expected; /* bytes the call meant to move; 0 when not a transfer */
+  char text[256];          /* one English sentence, NUL-terminated */
+} MaltorErrorDetail;
+
+/** Returns the loaded library's version: (major << 16) | (minor << 8) | patch. */
+MALTOR_API uint32_t MALTOR_CALL MaltorGetVersion(void);
+
+/**
+ * Returns a static English sentence for a result code: never null. Codes the
+ * library does not define are device status bytes and read "device status N".
+ */
+MALTOR_API const char* MALTOR_CALL MaltorResultText(uint8_t code);
+
+/**
+ * Copies the calling thread's error detail into *detail (when not null) and
+ * returns its kind. Every device operation clears the detail on entry and
+ * sets it when something went wrong, so after any call it describes that
+ * call; the Maltor* functions leave it alone. The update thread keeps its own.
+ */
+MALTOR_API uint8_t MALTOR_CALL MaltorGetLastError(MaltorErrorDetail* detail);
+
+/**
+ * Waits until no firmware update is alive (its thread has finished its
+ * tail). Returns 0 once none is (at once when none was started), 1 when one
+ * still is after `timeout_ms` milliseconds; 0 means do not wait.
+ */
+MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms);
+
+/** One present device, as MaltorListDevices reports it. Natural alignment. */
+typedef struct MaltorDeviceInfo {
+  uint8_t kind;         /* 1, 2, 3 or 5 */
+  uint8_t in_use;       /* 0 free, 1 open in this process, 2 held by another program */
+  uint16_t vendor_id;
+  uint16_t product_id;
+  char serial[64];      /* as the device reports it; "" when it has none */
+  char location[32];    /* where it is plugged: bus and ports ("1-1.4") */
+  char path[400];       /* the device path discovery would open */
+} MaltorDeviceInfo;
+
+/**
+ * Fills out[0 .. capacity-1] with the present devices of the four kinds in
+ * discovery order, without claiming any. Returns how many are present, which
+ * may exceed `capacity`; `out` may be null to count them.
+ */
+MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo* out, uint32_t capacity);
+
+/**
+ * From now on discovery considers only the device whose serial, location or
+ * path equals `id`; null or "" considers every device again. Closes slot 0
+ * when it holds another device. Returns 0, 7 when no present device matches
+ * (the selection is kept, so the device is found once plugged in), or 1 with
+ * nothing changed while a firmware update is alive.
+ */
+MALTOR_API uint8_t MALTOR_CALL MaltorSelectDevice(const char* id);
+
+/**
+ * Starts recording every USB transfer the library makes into a pcapng file
+ * at `path` (a trace already running is closed first). Returns 0, or
+ * MALTOR_ERR_FILE_OPEN with the error detail set.
+ */
+MALTOR_API uint8_t MALTOR_CALL MaltorTraceStart(const char* path);
+
+/** Flushes and closes the running trace, if any. */
+MALTOR_API void MALTOR_CALL MaltorTraceStop(void);
 
 #ifdef __cplusplus
 }

@@ -21,4 +21,10 @@ enum Result : std::uint8_t {
   kBadArgument = MALTOR_ERR_ARGUMENT,
 };
 
+// A static English sentence for `code`; "device status N" for values the
+// library does not define (device status bytes share the space). Never null.
+const char* result_text(std::uint8_t code);
+// True when the library defines `code` (it has a sentence of its own).
+bool result_is_defined(std::uint8_t code);
+
 }  // namespace maltor

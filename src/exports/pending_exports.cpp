@@ -1,0 +1,31 @@
+// Exports whose operations are still being built. Each answers as "nothing
+// there" so a caller never mistakes it for success; each moves to its
+// subsystem once it is built.
+#include "MaltorUSBdrv.h"
+#include "link/error_detail.h"
+#include "link/result.h"
+#include "update/update_control.h"
+
+extern "C" {
+
+// Update wait: for now waits without a bound.
+MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms) {
+  if (timeout_ms != 0) maltor::update::wait_for_update_thread();
+  return 0;
+}
+
+// Devices: listing and choosing one.
+MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo*, uint32_t) {
+  return 0;
+}
+MALTOR_API uint8_t MALTOR_CALL MaltorSelectDevice(const char*) {
+  return maltor::kNoDevice;
+}
+
+// USB trace.
+MALTOR_API uint8_t MALTOR_CALL MaltorTraceStart(const char*) {
+  return maltor::kFileOpenFailed;
+}
+MALTOR_API void MALTOR_CALL MaltorTraceStop(void) {}
+
+}  // extern "C"
