@@ -10,7 +10,7 @@ import threading
 from ctypes import POINTER, c_char_p, c_int32, c_int64, c_uint8, c_uint16, c_uint32, c_uint64
 from ctypes import c_void_p
 from pathlib import Path
-from typing import Any, Callable, Dict, List, Optional, Tuple, Type, Union
+from typing import Any, Callable, Dict, FrozenSet, List, Optional, Tuple, Type, Union
 
 from . import errors
 from .records import BusSetup, CanMessage, Connection, DeviceInfo, ErrorDetail
@@ -220,20 +220,29 @@ class Library:
         name: str,
         *args: Any,
         code_1: Type[errors.MaltorError] = errors.UpdateRunningError,
+        own: Optional[FrozenSet[int]] = None,
     ) -> None:
         """Calls a device operation that returns a result code; see check()."""
-        self.check(name, getattr(self.dll, name)(*args), code_1)
+        self.check(name, getattr(self.dll, name)(*args), code_1, own)
 
     def check(
-        self, name: str, result: int, code_1: Type[errors.MaltorError] = errors.UpdateRunningError
+        self,
+        name: str,
+        result: int,
+        code_1: Type[errors.MaltorError] = errors.UpdateRunningError,
+        own: Optional[FrozenSet[int]] = None,
     ) -> None:
         """Raises for any result but 0, and for 0 when the error detail says
         something went wrong all the same (data that did not reach its
-        destination). Runs on the thread that made the call: the detail is
-        that thread's."""
+        destination). `own` lists the library codes a call that also
+        returns device status bytes can return; its other results are the
+        device's. Runs on the thread that made the call: the detail is that
+        thread's."""
         detail = self.last_error()
         if result != 0:
-            raise errors.error_class(result, code_1)(name, result, self.result_text(result), detail)
+            cls = (errors.DeviceStatusError if own is not None and result not in own
+                   else errors.error_class(result, code_1))
+            raise cls(name, result, self.result_text(result), detail)
         if detail.kind != errors.DETAIL_NONE:
             raise errors.DataLostError(name, 0, detail.text or "data was lost", detail)
 
@@ -244,7 +253,7 @@ class Library:
         raise cls(name, result, self.result_text(result), detail)
 
 
-_loaded: Dict[str, Library] = {}
+_loaded: Dict[int, Library] = {}
 _default: Optional[Library] = None
 _load_lock = threading.Lock()
 
@@ -280,22 +289,17 @@ def load(path: Optional[StrPath] = None, *, sim: bool = False) -> Library:
     tried: List[str] = []
     with _load_lock:
         for candidate in _candidates(sim, path):
-            key = os.path.realpath(candidate) if os.sep in candidate else candidate
-            library = _loaded.get(key)
-            if library is None:
-                try:
-                    dll = _LOADER(candidate)
-                except OSError as error:
-                    tried.append(f"{candidate}: {error}")
-                    continue
-                library = Library(candidate, dll)
-                if sim and not library.has_sim:
-                    tried.append(f"{candidate}: has no virtual device")
-                    continue
-                _loaded[key] = library
-            elif sim and not library.has_sim:
+            try:
+                dll = _LOADER(candidate)
+            except OSError as error:
+                tried.append(f"{candidate}: {error}")
+                continue
+            # Loading a library again gives the handle it already has.
+            library = _loaded.get(dll._handle) or Library(candidate, dll)
+            if sim and not library.has_sim:
                 tried.append(f"{candidate}: has no virtual device")
                 continue
+            _loaded[dll._handle] = library
             _default = library
             return library
     raise errors.LibraryNotFoundError(

@@ -10,7 +10,7 @@ from ctypes import byref, c_uint8, c_uint16, c_uint32
 from dataclasses import dataclass
 from datetime import datetime, timezone
 from types import TracebackType
-from typing import Callable, Iterator, List, Optional, Tuple, Type, Union
+from typing import Callable, FrozenSet, Iterator, List, Optional, Tuple, Type, Union
 
 from . import errors
 from ._library import Library, StrPath, default_library, fspath
@@ -22,6 +22,11 @@ from .records import Connection, DeviceInfo
 Progress = Callable[[int, int], Optional[bool]]
 
 _U32 = 0xFFFFFFFF
+
+# Library codes of the calls that also return the device's status byte; the
+# other results of these calls are the device's.
+_EXCHANGE_CODES = frozenset((6, 7, 11))
+_LOG_FILE_CODES = frozenset((6, 7, 9, 10))  # 2 is a null path, never passed from here
 
 
 def _check_range(name: str, value: int, limit: int) -> int:
@@ -130,16 +135,16 @@ def _run_watched(
     path: StrPath,
     total: int,
     progress: Optional[Progress],
+    interval: float,
     stop: Optional[Callable[[], None]] = None,
-    interval: float = 0.05,
-) -> bool:
+) -> None:
     """Runs `work` (a blocking call that writes the file at `path`) on a
-    worker thread, reporting the file's size to `progress` meanwhile. When
-    `progress` returns False, `stop` is called once. Returns whether it was.
+    worker thread, reporting the file's size to `progress` every `interval`
+    seconds meanwhile. When `progress` returns False, `stop` is called once.
     The worker's exception is raised here."""
     if progress is None:
         work()
-        return False
+        return
     failure: List[BaseException] = []
 
     def run() -> None:
@@ -149,20 +154,19 @@ def _run_watched(
             failure.append(error)
 
     worker = threading.Thread(target=run, name="maltor-transfer", daemon=True)
-    stopped = False
+    stopping = False
     worker.start()
     try:
         while worker.is_alive():
             worker.join(interval)
             if worker.is_alive() and progress(min(_file_size(path), total), total) is False:
-                if stop is not None and not stopped:
-                    stopped = True
+                if stop is not None and not stopping:
+                    stopping = True
                     stop()
     finally:
         worker.join()
     if failure:
         raise failure[0]
-    return stopped
 
 
 class CanInterface:
@@ -218,7 +222,9 @@ class CanInterface:
         return self._reply("CANBlockUIDGet", bus, option)
 
     def send(self, frame: CanFrame) -> int:
-        """Hands a frame to the device; returns the device's returned word."""
+        """Hands a frame to the device; returns the device's returned word.
+        The library sends every frame with identifier 2016 (MaltorUSBdrv.h,
+        CANTx); `frame.id` is not sent."""
         message = CanMessage(bus=frame.bus, attribute=frame.attribute, length=len(frame.data),
                              identifier=frame.id)
         ctypes.memmove(message.data, frame.data, len(frame.data))
@@ -399,9 +405,10 @@ class Device:
                  traceback: Optional[TracebackType]) -> None:
         self.close()
 
-    def _out(self, name: str, size: int, *args: object) -> bytes:
+    def _out(self, name: str, size: int, *args: object,
+             own: Optional[FrozenSet[int]] = None) -> bytes:
         buffer = ctypes.create_string_buffer(size)
-        self.library.call(name, *args, buffer)
+        self.library.call(name, *args, buffer, own=own)
         return buffer.raw
 
     # ---- identity and versions ----
@@ -449,7 +456,8 @@ class Device:
     def eeprom_page(self, page: int) -> bytes:
         """64-byte EEPROM page `page`; DeviceStatusError when the device
         answers with a status instead."""
-        return self._out("GetEEPROMPageFormat", 64, _check_range("page", page, 0xFF))
+        return self._out("GetEEPROMPageFormat", 64, _check_range("page", page, 0xFF),
+                         own=_EXCHANGE_CODES)
 
     # ---- clock and settings ----
 
@@ -495,7 +503,7 @@ class Device:
     def store_settings(self, selector_1: int = 0, selector_2: int = 0) -> None:
         """Asks the device to store its settings; DeviceStatusError when it
         answers with a status other than 0."""
-        self.library.call("StoreEEPROMHWSettings", selector_1, selector_2)
+        self.library.call("StoreEEPROMHWSettings", selector_1, selector_2, own=_EXCHANGE_CODES)
 
     # ---- log catalogue and formatting ----
 
@@ -545,33 +553,34 @@ class Device:
 
     def mirel_log_counts(self) -> Tuple[int, int]:
         first, second = c_uint16(), c_uint16()
-        self.library.call("MirelGetLogCount", byref(first), byref(second))
+        self.library.call("MirelGetLogCount", byref(first), byref(second), own=_EXCHANGE_CODES)
         return first.value, second.value
 
     def mirel_first_section(self) -> Tuple[int, int]:
         words = [c_uint32() for _ in range(2)]
-        self.library.call("MirelGetFirstLogSection", *map(byref, words))
+        self.library.call("MirelGetFirstLogSection", *map(byref, words), own=_EXCHANGE_CODES)
         return words[0].value, words[1].value
 
     def mirel_active_section(self) -> Tuple[int, int, int, int]:
         words = [c_uint32() for _ in range(4)]
-        self.library.call("MirelGetActiveLogSection", *map(byref, words))
+        self.library.call("MirelGetActiveLogSection", *map(byref, words), own=_EXCHANGE_CODES)
         return words[0].value, words[1].value, words[2].value, words[3].value
 
     def mirel_descriptor(self, index: int) -> bytes:
         """The 32-byte record of descriptor `index`."""
-        return self._out("MirelGetDescriptorInfo", 32, _check_range("descriptor", index, _U32))
+        return self._out("MirelGetDescriptorInfo", 32, _check_range("descriptor", index, _U32),
+                         own=_EXCHANGE_CODES)
 
     # ---- downloads ----
 
     def download(self, path: StrPath, first_sector: int, last_sector: int,
-                 progress: Optional[Progress] = None) -> int:
+                 progress: Optional[Progress] = None, *, poll_interval: float = 0.05) -> int:
         """Downloads card sectors `first_sector` to `last_sector` (both
         included) into the file at `path` and returns the bytes written.
-        `progress(done, total)` is called as the file grows; returning False
-        stops the download, which then keeps what arrived. Raises
-        DataLostError when the call reports success but the file does not
-        hold every byte."""
+        `progress(done, total)` is called every `poll_interval` seconds as
+        the file grows, and once at the end; returning False stops the
+        download, which then keeps what arrived. Raises DataLostError when
+        the call reports success but the file does not hold every byte."""
         _check_range("first sector", first_sector, _U32)
         _check_range("last sector", last_sector, _U32)
         if last_sector < first_sector:
@@ -580,39 +589,45 @@ class Device:
         if total > _U32:
             raise ValueError("a download moves at most 4 GiB - 1 bytes")
         lib = self.library
+        stopped = threading.Event()
         stop_failures: List[BaseException] = []
 
+        def work() -> None:
+            try:
+                lib.call("SCSDRequestSendData", fspath(path), first_sector, last_sector)
+            except errors.DataLostError:
+                if not stopped.is_set():  # a stopped download is short by request
+                    raise
+
         def stop() -> None:
+            stopped.set()
             try:
                 lib.call("SCSDStopSendData")
             except errors.MaltorError as error:
                 stop_failures.append(error)
 
-        stopped = _run_watched(
-            lambda: lib.call("SCSDRequestSendData", fspath(path), first_sector, last_sector),
-            path, total, progress, stop)
+        _run_watched(work, path, total, progress, poll_interval, stop)
         if stop_failures:
             raise stop_failures[0]
         done = _file_size(path)
-        if not stopped and done != total:
-            raise errors.DataLostError(
-                "SCSDRequestSendData", 0,
-                f"{done} of {total} bytes reached {os.fspath(path)}",
-                errors.Detail(errors.DETAIL_FILE, 0, done, total,
-                              f"{done} of {total} bytes reached {os.fspath(path)}"))
+        if not stopped.is_set() and done != total:
+            text = f"{done} of {total} bytes reached {os.fspath(path)}"
+            raise errors.DataLostError("SCSDRequestSendData", 0, text,
+                                       errors.Detail(errors.DETAIL_FILE, 0, done, total, text))
         if progress is not None:
             progress(done, total)
         return done
 
     def log_file(self, section: int, length: int, path: StrPath,
-                 progress: Optional[Progress] = None) -> None:
+                 progress: Optional[Progress] = None, *, poll_interval: float = 0.05) -> None:
         """Copies `length` bytes of a log-section device's log file into the
         file at `path` (line feeds become CR LF on disk). Progress counts the
-        bytes on disk; it cannot be stopped."""
+        bytes on disk, at most `length`; it cannot be stopped."""
         _check_range("section", section, _U32)
         _check_range("length", length, _U32)
-        _run_watched(lambda: self.library.call("MirelGetFirstLogFile", section, length,
-                                               fspath(path)), path, length, progress)
+        _run_watched(lambda: self.library.call("MirelGetFirstLogFile", section, length, fspath(path),
+                                               own=_LOG_FILE_CODES),
+                     path, length, progress, poll_interval)
         if progress is not None:
             progress(length, length)
 
