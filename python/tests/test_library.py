@@ -25,8 +25,7 @@ def test_version_is_the_headers(bus: maltor.sim.VirtualBus) -> None:
 
 
 @pytest.mark.parametrize("env, where, found", [
-    ("sim", None, True),            # MALTOR_LIBRARY names the sim library
-    ("hardware-name", None, True),  # ... or its hardware sibling: sim=True takes the sim
+    ("hardware-name", None, True),  # MALTOR_LIBRARY names the hardware library: its sim sibling
     ("folder", None, True),         # ... or the folder holding it
     ("missing", "folder", True),    # a wrong MALTOR_LIBRARY falls through to the caller's path
     ("missing", "missing", False),

@@ -240,8 +240,10 @@ class Library:
         thread's."""
         detail = self.last_error()
         if result != 0:
-            cls = (errors.DeviceStatusError if own is not None and result not in own
-                   else errors.error_class(result, code_1))
+            if own is not None and result not in own:
+                # The library's sentence for this number is about its own code.
+                raise errors.DeviceStatusError(name, result, f"device status {result}", detail)
+            cls = errors.error_class(result, code_1)
             raise cls(name, result, self.result_text(result), detail)
         if detail.kind != errors.DETAIL_NONE:
             raise errors.DataLostError(name, 0, detail.text or "data was lost", detail)

@@ -123,6 +123,15 @@ def image_version(path: StrPath, library: Optional[Library] = None) -> str:
     return _text(text)
 
 
+def _destination(path: StrPath) -> bytes:
+    """A path the library may delete and write anew: a device node or a
+    folder there would be replaced, so only a regular file, or nothing, is
+    accepted."""
+    if os.path.lexists(path) and not os.path.isfile(path):
+        raise ValueError(f"{os.fspath(path)} is not a regular file; it would be replaced")
+    return fspath(path)
+
+
 def _file_size(path: StrPath) -> int:
     try:
         return os.path.getsize(path)
@@ -312,18 +321,28 @@ class FirmwareUpdate:
     _FINISHED = b"Firmware update is finished successfully."
     _TRAILER = b"Firmware update is "
 
-    def __init__(self, library: Library, log_path: StrPath, progress: Optional[Callable[[int], None]]):
+    def __init__(self, library: Library, log_path: StrPath,
+                 progress: Optional[Callable[[int], Optional[bool]]]) -> None:
         self._lib = library
         self._log_path = log_path
         self._log_start = _file_size(log_path)
         self._user_progress = progress
+        self._failure: Optional[BaseException] = None
         self.progress = 0
         self.stopped = False
 
     def _report(self, value: int) -> None:
+        # On the update thread: an exception would be lost here, so it stops
+        # the update and wait() raises it.
         self.progress = value
-        if self._user_progress is not None:
-            self._user_progress(value)
+        if self._user_progress is None or self._failure is not None:
+            return
+        try:
+            if self._user_progress(value) is False:
+                self.stop()
+        except BaseException as error:
+            self._failure = error
+            self.stop()
 
     def stop(self) -> None:
         """Asks the update to stop before its next block; wait() then
@@ -342,6 +361,8 @@ class FirmwareUpdate:
                 pass
         elif wait(min(_U32, math.ceil(max(0.0, timeout) * 1000))) != 0:
             return False
+        if self._failure is not None:
+            raise self._failure
         if not self.stopped and not self.succeeded:
             raise errors.UpdateFailedError(
                 "UpdateFirmware", None,
@@ -576,7 +597,8 @@ class Device:
     def download(self, path: StrPath, first_sector: int, last_sector: int,
                  progress: Optional[Progress] = None, *, poll_interval: float = 0.05) -> int:
         """Downloads card sectors `first_sector` to `last_sector` (both
-        included) into the file at `path` and returns the bytes written.
+        included) into the file at `path` (deleted and written anew) and
+        returns the bytes written.
         `progress(done, total)` is called every `poll_interval` seconds as
         the file grows, and once at the end; returning False stops the
         download, which then keeps what arrived. Raises DataLostError when
@@ -588,13 +610,14 @@ class Device:
         total = (last_sector - first_sector + 1) * SECTOR_SIZE
         if total > _U32:
             raise ValueError("a download moves at most 4 GiB - 1 bytes")
+        destination = _destination(path)
         lib = self.library
         stopped = threading.Event()
         stop_failures: List[BaseException] = []
 
         def work() -> None:
             try:
-                lib.call("SCSDRequestSendData", fspath(path), first_sector, last_sector)
+                lib.call("SCSDRequestSendData", destination, first_sector, last_sector)
             except errors.DataLostError:
                 if not stopped.is_set():  # a stopped download is short by request
                     raise
@@ -625,7 +648,8 @@ class Device:
         bytes on disk, at most `length`; it cannot be stopped."""
         _check_range("section", section, _U32)
         _check_range("length", length, _U32)
-        _run_watched(lambda: self.library.call("MirelGetFirstLogFile", section, length, fspath(path),
+        destination = _destination(path)
+        _run_watched(lambda: self.library.call("MirelGetFirstLogFile", section, length, destination,
                                                own=_LOG_FILE_CODES),
                      path, length, progress, poll_interval)
         if progress is not None:
@@ -651,10 +675,14 @@ class Device:
     # ---- firmware updates, reflash and configuration ----
 
     def update_firmware(self, image: StrPath, log: StrPath, *, gateway: bool = False,
-                        progress: Optional[Callable[[int], None]] = None) -> FirmwareUpdate:
+                        progress: Optional[Callable[[int], Optional[bool]]] = None
+                        ) -> FirmwareUpdate:
         """Starts the logger (or, with `gateway`, the gateway) firmware update
         of the image file `image`, appending to the progress log `log`.
-        `progress(percent)` is called on the library's update thread."""
+        `progress(percent)` is called on the library's update thread after
+        every block the device acknowledged; returning False stops the
+        update. An exception it raises stops the update too, and wait()
+        raises it."""
         lib = self.library
         lib.register_status_callback()
         update = FirmwareUpdate(lib, log, progress)
@@ -685,10 +713,11 @@ class Device:
         and returns its size. Raises ExchangeError unless the file holds as
         many bytes as the device announced."""
         lib = self.library
+        destination = _destination(path)
         expected = self.config_info().size
         if expected == 0:
             return 0  # nothing to read; the file is left alone
-        result = lib.dll.SCConfigFileData(fspath(path))
+        result = lib.dll.SCConfigFileData(destination)
         if result != 6:  # 6 also after a complete download: the file tells
             lib.check("SCConfigFileData", result)
         done = _file_size(path)

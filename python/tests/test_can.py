@@ -1,0 +1,68 @@
+"""CAN set-up, bus control and frames against the virtual device, which has
+buses 0 and 1 and loops every sent frame back."""
+
+import pytest
+
+import maltor
+from maltor.sim import CanRxMode, VirtualBus, VirtualDevice
+
+
+def test_setup_record_goes_out_as_laid_out(device: maltor.Device, bus: VirtualBus) -> None:
+    setup = maltor.BusSetup(1, 2, 3, 4, 0x11223344, 0x55667788, 0x99AABBCC)
+    device.can.setup(setup)
+    device.can.end_setup()
+    frame = bus.frames_written()[0]
+    assert frame[3] == 0x1D and frame[5:21] == bytes(setup)
+
+
+@pytest.mark.parametrize("data_phase, code", [(False, 0x38), (True, 0x3A)])
+def test_parameter_sets(device: maltor.Device, bus: VirtualBus, data_phase: bool,
+                        code: int) -> None:
+    device.can.set_parameters(258, 1000, 5, 6, 7, 8, data_phase=data_phase)
+    frame = bus.frames_written()[-1]
+    assert frame[3] == code and frame[5:15] == bytes.fromhex("0201E803000005060708")
+
+
+def test_bus_control(device: maltor.Device) -> None:
+    can = device.can
+    can.enable()
+    assert can.bus_count() == 2
+    for bus_number in range(2):
+        for word in (can.open(bus_number), can.on(bus_number), can.block_uid(bus_number),
+                     can.off(bus_number), can.close(bus_number)):
+            assert 0 <= word <= 0xFFFFFFFF
+    can.disable()
+
+
+def test_sent_frames_come_back(device: maltor.Device) -> None:
+    words = [device.can.send(maltor.CanFrame(0x7E0, bytes([n] * (n + 1)), bus=1))
+             for n in range(3)]
+    assert words == sorted(set(words))  # the device counts the frames
+    back = list(device.can.frames(bus=1, timeout=0.01))
+    assert [frame.data for frame in back] == [bytes([n] * (n + 1)) for n in range(3)]
+    assert all(frame.bus == 1 and frame.id == 2016 for frame in back)  # the library's id
+    assert device.can.receive(bus=0, timeout=0.01) is None
+
+
+@pytest.mark.parametrize("identifier, data", [(0x123, b""), (0x1FFFFFFF, bytes(range(64)))])
+def test_delivered_frames_are_received(device: maltor.Device, logger: VirtualDevice,
+                                       identifier: int, data: bytes) -> None:
+    logger.can_deliver(0, identifier, data)
+    frame = device.can.receive(bus=0, timeout=0.01)
+    assert frame is not None and (frame.id, frame.data, frame.bus) == (identifier, data, 0)
+
+
+def test_a_silent_device_times_out(device: maltor.Device, logger: VirtualDevice,
+                                   bus: VirtualBus) -> None:
+    logger.can_rx_mode(CanRxMode.SILENT)
+    before = bus.clock.now
+    assert device.can.receive(timeout=2.0) is None
+    assert bus.clock.now - before >= 2000
+
+
+@pytest.mark.parametrize("fields", [
+    dict(id=1 << 32), dict(id=-1), dict(id=1, data=bytes(65)), dict(id=1, bus=256),
+])
+def test_frames_out_of_range_are_refused(fields: dict) -> None:
+    with pytest.raises(ValueError):
+        maltor.CanFrame(**fields)

@@ -1,0 +1,76 @@
+"""The virtual device's control API as an application's tests use it."""
+
+import threading
+from pathlib import Path
+from typing import List, Optional
+
+import pytest
+
+import maltor
+from maltor.sim import FOREIGN, Option, SimError, Speed, VirtualBus, VirtualDevice
+
+
+def test_discovery_skips_foreign_devices(bus: VirtualBus) -> None:
+    bus.plug(kind=FOREIGN)
+    bus.plug(kind=3, speed=Speed.FULL)
+    with maltor.Device(bus.library) as device:
+        assert device.kind == 3
+
+
+def test_trace_shows_each_exchange(device: maltor.Device, bus: VirtualBus) -> None:
+    device.read_clock()
+    trace = bus.trace()
+    assert [(t.pipe, t.direction) for t in trace] == [(0x02, 0), (0x82, 1)]
+    assert trace[0].data[3] == 0x11 and trace[0].length == len(trace[0].data)
+    bus.clear_trace()
+    assert bus.trace() == []
+
+
+def test_debug_texts(device: maltor.Device, bus: VirtualBus) -> None:
+    bus.clear_debug()
+    with device.live():
+        pass
+    assert any(text.startswith("DLL_SC_USBStartLiveData") for text in bus.debug_texts())
+
+
+def test_manual_clock_acts_in_the_middle_of_a_wait(device: maltor.Device, logger: VirtualDevice,
+                                                   bus: VirtualBus) -> None:
+    received: List[Optional[maltor.CanFrame]] = []
+    with bus.clock.manual():
+        poller = threading.Thread(target=lambda: received.append(
+            device.can.receive(bus=0, timeout=60.0)))
+        poller.start()
+        start = bus.clock.now
+        logger.can_deliver(0, 0x42, b"mid-wait")
+        bus.clock.advance(5)
+        poller.join(10)
+    assert not poller.is_alive()
+    assert received[0] is not None and received[0].data == b"mid-wait"
+    assert bus.clock.now - start < 60000
+
+
+@pytest.mark.parametrize("action", [
+    lambda bus: bus.plug(kind=4),
+    lambda bus: bus.plug(kind=1).set_option(99, 1),  # type: ignore[arg-type]
+    lambda bus: bus.plug(kind=1).send_live_data(b""),
+])
+def test_refusals_raise(bus: VirtualBus, action) -> None:  # type: ignore[no-untyped-def]
+    with pytest.raises(SimError):
+        action(bus)
+
+
+@pytest.mark.parametrize("write", ["download", "log_file", "read_configuration"])
+def test_no_transfer_replaces_a_folder(device: maltor.Device, tmp_path: Path,
+                                       write: str) -> None:
+    (tmp_path / "keep").write_text("kept")
+    arguments = {"download": (tmp_path, 0, 1), "log_file": (1, 64, tmp_path),
+                 "read_configuration": (tmp_path,)}[write]
+    with pytest.raises(ValueError, match="not a regular file"):
+        getattr(device, write)(*arguments)
+    assert (tmp_path / "keep").read_text() == "kept"
+
+
+def test_a_device_that_cannot_be_opened_is_not_found(bus: VirtualBus, logger: VirtualDevice) -> None:
+    logger.set_option(Option.OPEN_FAILS, 1)
+    with pytest.raises(maltor.NoDeviceError):
+        maltor.Device(bus.library).open()
