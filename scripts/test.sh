@@ -15,6 +15,7 @@ build() {  # build DIR [cmake options...]
 }
 
 build build
+scripts/ci-python.sh build  # the Python package in a venv, its tests against the sim library
 build build-asan -DMALTOR_SANITIZE=ON -DMALTOR_BUILD_BENCH=OFF
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

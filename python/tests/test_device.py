@@ -10,12 +10,6 @@ import maltor
 from maltor.sim import Content, VirtualBus, VirtualDevice
 
 
-def test_opening_without_a_device_raises(bus: VirtualBus) -> None:
-    with pytest.raises(maltor.NoDeviceError) as caught:
-        maltor.Device(bus.library).open()
-    assert caught.value.result == 7
-
-
 @pytest.mark.parametrize("kind", [1, 2, 3, 5])
 def test_open_reports_the_kind(bus: VirtualBus, kind: int) -> None:
     bus.plug(kind=kind)
@@ -30,16 +24,6 @@ def test_identity_is_the_devices(device: maltor.Device, logger: VirtualDevice) -
     assert device.serial_number() == b"SN-0042".ljust(128, b"\0")
     device.set_serial_number(b"NEW-7")
     assert logger.content(Content.SERIAL_NUMBER).startswith(b"NEW-7")
-
-
-@pytest.mark.parametrize("read, size", [
-    ("card_info", 17), ("configuration_info", 26), ("hw_settings", 128),
-    ("mirel_descriptor", 32), ("eeprom_page", 64),
-])
-def test_records_have_their_sizes(device: maltor.Device, read: str, size: int) -> None:
-    method = getattr(device, read)
-    record = method(1) if read in ("mirel_descriptor", "eeprom_page") else method()
-    assert isinstance(record, bytes) and len(record) == size
 
 
 def test_firmware_text_and_image_version(device: maltor.Device, logger: VirtualDevice,
@@ -64,14 +48,14 @@ def test_clock_is_utc_seconds(device: maltor.Device, logger: VirtualDevice) -> N
     assert device.read_clock() == datetime(2106, 2, 7, 6, 28, 15, tzinfo=timezone.utc)
 
 
-@pytest.mark.parametrize("bad, error", [
-    (datetime(2026, 1, 1), ValueError),                           # no time zone
-    (datetime(1969, 12, 31, tzinfo=timezone.utc), ValueError),    # before the clock's range
-    (1 << 32, ValueError),
+@pytest.mark.parametrize("bad", [
+    datetime(2026, 1, 1),                         # no time zone
+    datetime(1969, 12, 31, tzinfo=timezone.utc),  # before the clock's range
+    1 << 32,
 ])
-def test_clock_refuses_what_it_cannot_hold(device: maltor.Device, bad: object,
-                                           error: type, bus: VirtualBus) -> None:
-    with pytest.raises(error):
+def test_clock_refuses_what_it_cannot_hold(device: maltor.Device, bus: VirtualBus,
+                                           bad: object) -> None:
+    with pytest.raises(ValueError):
         device.set_clock(bad)  # type: ignore[arg-type]
     assert bus.frames_written() == []
 
@@ -92,16 +76,9 @@ def test_catalogue(device: maltor.Device) -> None:
     assert all(len(log.words) == 7 and len(log.block_255) == 255 for log in logs)
     partition = device.logs(partition=0)
     assert partition and all(log.partition == 0 for log in partition)
-    assert device.logs()[0] == logs[0]
 
 
 def test_partition_format_sends_the_layout(device: maltor.Device, bus: VirtualBus) -> None:
     device.format_card(0x0102, partitions=b"\x01\x02\x03")
     frame = bus.frames_written()[-1]
     assert frame[3] == 0x28 and frame[5:11] == b"\x02\x01\x03\x01\x02\x03"
-
-
-def test_mirel_queries(device: maltor.Device) -> None:
-    assert len(device.mirel_log_counts()) == 2
-    assert len(device.mirel_first_section()) == 2
-    assert len(device.mirel_active_section()) == 4

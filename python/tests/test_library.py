@@ -50,10 +50,6 @@ def test_load_looks_in_order(bus: maltor.sim.VirtualBus, tmp_path: Path, env: st
         assert len(tried) == 3 and "none.so" in tried[0] and "none.so" in tried[2]
 
 
-def test_result_texts_come_from_the_library(bus: maltor.sim.VirtualBus) -> None:
-    assert bus.library.result_text(7) != bus.library.result_text(6)
-    assert bus.library.result_text(200) == "device status 200"
-
 
 def test_success_with_lost_data_raises(bus: maltor.sim.VirtualBus,
                                        monkeypatch: pytest.MonkeyPatch) -> None:

@@ -7,7 +7,7 @@ from typing import List, Optional
 import pytest
 
 import maltor
-from maltor.sim import FOREIGN, Option, SimError, Speed, VirtualBus, VirtualDevice
+from maltor.sim import FOREIGN, Speed, VirtualBus, VirtualDevice
 
 
 def test_discovery_skips_foreign_devices(bus: VirtualBus) -> None:
@@ -26,12 +26,6 @@ def test_trace_shows_each_exchange(device: maltor.Device, bus: VirtualBus) -> No
     assert bus.trace() == []
 
 
-def test_debug_texts(device: maltor.Device, bus: VirtualBus) -> None:
-    bus.clear_debug()
-    with device.live():
-        pass
-    assert any(text.startswith("DLL_SC_USBStartLiveData") for text in bus.debug_texts())
-
 
 def test_manual_clock_acts_in_the_middle_of_a_wait(device: maltor.Device, logger: VirtualDevice,
                                                    bus: VirtualBus) -> None:
@@ -49,16 +43,6 @@ def test_manual_clock_acts_in_the_middle_of_a_wait(device: maltor.Device, logger
     assert bus.clock.now - start < 60000
 
 
-@pytest.mark.parametrize("action", [
-    lambda bus: bus.plug(kind=4),
-    lambda bus: bus.plug(kind=1).set_option(99, 1),  # type: ignore[arg-type]
-    lambda bus: bus.plug(kind=1).send_live_data(b""),
-])
-def test_refusals_raise(bus: VirtualBus, action) -> None:  # type: ignore[no-untyped-def]
-    with pytest.raises(SimError):
-        action(bus)
-
-
 @pytest.mark.parametrize("write", ["download", "log_file", "read_configuration"])
 def test_no_transfer_replaces_a_folder(device: maltor.Device, tmp_path: Path,
                                        write: str) -> None:
@@ -68,9 +52,3 @@ def test_no_transfer_replaces_a_folder(device: maltor.Device, tmp_path: Path,
     with pytest.raises(ValueError, match="not a regular file"):
         getattr(device, write)(*arguments)
     assert (tmp_path / "keep").read_text() == "kept"
-
-
-def test_a_device_that_cannot_be_opened_is_not_found(bus: VirtualBus, logger: VirtualDevice) -> None:
-    logger.set_option(Option.OPEN_FAILS, 1)
-    with pytest.raises(maltor.NoDeviceError):
-        maltor.Device(bus.library).open()

@@ -67,10 +67,6 @@ def test_download_that_reaches_no_file_raises(device: maltor.Device, tmp_path: P
     assert caught.value.detail.bytes_expected == 4 * 512
 
 
-def test_download_refuses_a_backward_range(device: maltor.Device, tmp_path: Path) -> None:
-    with pytest.raises(ValueError):
-        device.download(tmp_path / "card.bin", 5, 4)
-
 
 def test_log_file(device: maltor.Device, tmp_path: Path) -> None:
     out = tmp_path / "log.txt"
