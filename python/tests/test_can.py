@@ -48,3 +48,14 @@ def test_a_silent_device_times_out(device: maltor.Device, logger: VirtualDevice,
     before = bus.clock.now
     assert device.can.receive(timeout=2.0) is None
     assert bus.clock.now - before >= 2000
+
+
+@pytest.mark.parametrize("identifier, data, extended, fd", [
+    (0x7FF, b"\x01\x02", False, False), (0x800, bytes(8), True, False), (0x10, bytes(12), False, True),
+])
+def test_python_can_messages(identifier: int, data: bytes, extended: bool, fd: bool) -> None:
+    can = pytest.importorskip("can")
+    message = maltor.CanFrame(identifier, data, bus=1).to_message()
+    assert isinstance(message, can.Message)
+    assert (message.is_extended_id, message.is_fd, message.dlc) == (extended, fd, len(data))
+    assert maltor.CanFrame.from_message(message, bus=1) == maltor.CanFrame(identifier, data, 1)

@@ -17,6 +17,25 @@ def test_discovery_skips_foreign_devices(bus: VirtualBus) -> None:
         assert device.kind == 3
 
 
+def test_listing_shows_devices_in_discovery_order(bus: VirtualBus) -> None:
+    bus.plug(kind=3)
+    bus.plug(kind=FOREIGN)
+    bus.plug(kind=1, position=0)
+    listed = maltor.list_devices(bus.library)
+    if not listed:
+        pytest.skip("this library does not list devices")
+    assert [device.kind for device in listed] == [1, 3]
+
+
+def test_usb_trace_is_pcapng(device: maltor.Device, bus: VirtualBus, tmp_path: Path) -> None:
+    try:
+        with bus.library.usb_trace(tmp_path / "usb.pcapng"):
+            device.read_clock()
+    except maltor.FileOpenError:
+        pytest.skip("this library does not record USB traces")
+    assert (tmp_path / "usb.pcapng").read_bytes()[:4] == b"\x0a\x0d\x0d\x0a"
+
+
 def test_trace_shows_each_exchange(device: maltor.Device, bus: VirtualBus) -> None:
     device.read_clock()
     trace = bus.trace()

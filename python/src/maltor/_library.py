@@ -2,6 +2,7 @@
 the one call path that turns result codes and error detail into
 exceptions."""
 
+import contextlib
 import ctypes
 import ctypes.util
 import os
@@ -10,7 +11,7 @@ import threading
 from ctypes import POINTER, c_char_p, c_int32, c_int64, c_uint8, c_uint16, c_uint32, c_uint64
 from ctypes import c_void_p
 from pathlib import Path
-from typing import Any, Callable, Dict, FrozenSet, List, Optional, Tuple, Type, Union
+from typing import Any, Callable, Dict, FrozenSet, Iterator, List, Optional, Tuple, Type, Union
 
 from . import errors
 from .records import BusSetup, CanMessage, Connection, DeviceInfo, ErrorDetail
@@ -248,8 +249,22 @@ class Library:
         if detail.kind != errors.DETAIL_NONE:
             raise errors.DataLostError(name, 0, detail.text or "data was lost", detail)
 
+    @contextlib.contextmanager
+    def usb_trace(self, path: StrPath) -> Iterator[None]:
+        """Records every USB transfer the library makes inside the block
+        into a pcapng file at `path`."""
+        result = self.dll.MaltorTraceStart(fspath(path))
+        if result != 0:
+            self.fail("MaltorTraceStart", result)
+        try:
+            yield
+        finally:
+            self.dll.MaltorTraceStop()
+
     def fail(self, name: str, result: int, cls: Optional[Type[errors.MaltorError]] = None) -> None:
-        """Raises the exception for `result` as `name` would."""
+        """Raises the exception for `result` of `name`: for the Maltor*
+        services, which leave the error detail alone on success, and for
+        results a call judges itself."""
         detail = self.last_error()
         cls = cls or errors.error_class(result)
         raise cls(name, result, self.result_text(result), detail)

@@ -80,6 +80,19 @@ class CanFrame:
     attribute: int = 0
     returned_word: int = 0
 
+    def to_message(self) -> "can.Message":  # type: ignore[name-defined] # noqa: F821
+        """The frame as a python-can Message (python-can must be installed)."""
+        import can
+
+        return can.Message(arbitration_id=self.id, data=self.data, channel=self.bus,
+                           is_extended_id=self.id > 0x7FF, is_fd=len(self.data) > 8)
+
+    @classmethod
+    def from_message(cls, message: "can.Message", bus: int = 0  # type: ignore[name-defined] # noqa: F821
+                     ) -> "CanFrame":
+        """A python-can Message as a frame for `bus`."""
+        return cls(int(message.arbitration_id), bytes(message.data), bus)
+
     def __post_init__(self) -> None:
         _check_range("CAN identifier", self.id, _U32)
         _check_range("CAN data length", len(self.data), CAN_MAX_DATA)
@@ -172,6 +185,11 @@ def _run_watched(
                 if stop is not None and not stopping:
                     stopping = True
                     stop()
+    except BaseException:
+        # Ctrl-C, or the progress callback raised: end the transfer first.
+        if stop is not None and not stopping:
+            stop()
+        raise
     finally:
         worker.join()
     if failure:
@@ -266,9 +284,9 @@ class CanInterface:
 
 
 class LiveData:
-    """Live-data records, started on entry and stopped on exit; iterating
-    yields 512-byte records until none comes for `timeout` seconds (never
-    ends with None)."""
+    """Live-data records, started on entry and stopped on exit. Iterating
+    yields 512-byte records and ends once none came for `timeout` seconds
+    (never, with None)."""
 
     def __init__(self, library: Library, parameter: int, timeout: Optional[float],
                  poll: float) -> None:
@@ -407,7 +425,9 @@ class Device:
     def open(self) -> "Device":
         lib = self.library
         if self._select is not None:
-            lib.call("MaltorSelectDevice", self._select.encode("utf-8"))
+            result = lib.dll.MaltorSelectDevice(self._select.encode("utf-8"))
+            if result != 0:
+                lib.fail("MaltorSelectDevice", result)
         if lib.dll.DeviceIsReady() == 0:
             lib.fail("DeviceIsReady", 7)
         record = Connection()

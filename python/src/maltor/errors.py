@@ -63,34 +63,51 @@ class TransferError(MaltorError):
 
 
 class PathError(MaltorError, ValueError):
+    """A path is missing or empty (result 2)."""
+
     code = 2
 
 
 class FileOpenError(MaltorError, OSError):
+    """The firmware file or the progress log could not be opened (result 3)."""
+
     code = 3
 
 
 class NoCallbackError(MaltorError):
+    """No status callback is registered (result 5)."""
+
     code = 5
 
 
 class ExchangeError(MaltorError):
+    """The exchange failed: nothing written or read, a failed check, or a
+    transfer that stopped part-way (result 6)."""
+
     code = 6
 
 
 class NoDeviceError(MaltorError):
+    """No device is open; nothing was sent (result 7)."""
+
     code = 7
 
 
 class LogSumError(MaltorError):
+    """The log file arrived whole but its sum differs from the device's (result 9)."""
+
     code = 9
 
 
 class LogOpenError(MaltorError, OSError):
+    """The log file could not be opened or written (result 10)."""
+
     code = 10
 
 
 class ArgumentError(MaltorError, ValueError):
+    """An argument was refused before anything was sent (result 11)."""
+
     code = 11
 
 
