@@ -51,7 +51,9 @@ def test_a_silent_device_times_out(device: maltor.Device, logger: VirtualDevice,
 
 
 @pytest.mark.parametrize("identifier, data, extended, fd", [
-    (0x7FF, b"\x01\x02", False, False), (0x800, bytes(8), True, False), (0x10, bytes(12), False, True),
+    (0x7FF, b"\x01\x02", False, False),
+    (0x800, bytes(8), True, False),
+    (0x10, bytes(12), False, True),
 ])
 def test_python_can_messages(identifier: int, data: bytes, extended: bool, fd: bool) -> None:
     can = pytest.importorskip("can")

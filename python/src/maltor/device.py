@@ -10,12 +10,15 @@ from ctypes import byref, c_uint8, c_uint16, c_uint32
 from dataclasses import dataclass
 from datetime import datetime, timezone
 from types import TracebackType
-from typing import Callable, FrozenSet, Iterator, List, Optional, Tuple, Type, Union
+from typing import TYPE_CHECKING, Callable, FrozenSet, Iterator, List, Optional, Tuple, Type, Union
 
 from . import errors
 from ._library import Library, StrPath, default_library, fspath
 from .records import CAN_MAX_DATA, LIVE_RECORD_SIZE, SECTOR_SIZE, BusSetup, CanMessage
 from .records import Connection, DeviceInfo
+
+if TYPE_CHECKING:
+    import can  # python-can, only for CanFrame's conversions
 
 # Called with (bytes done, bytes expected); returning False stops a transfer
 # that can be stopped.
@@ -80,7 +83,7 @@ class CanFrame:
     attribute: int = 0
     returned_word: int = 0
 
-    def to_message(self) -> "can.Message":  # type: ignore[name-defined] # noqa: F821
+    def to_message(self) -> "can.Message":
         """The frame as a python-can Message (python-can must be installed)."""
         import can
 
@@ -88,8 +91,7 @@ class CanFrame:
                            is_extended_id=self.id > 0x7FF, is_fd=len(self.data) > 8)
 
     @classmethod
-    def from_message(cls, message: "can.Message", bus: int = 0  # type: ignore[name-defined] # noqa: F821
-                     ) -> "CanFrame":
+    def from_message(cls, message: "can.Message", bus: int = 0) -> "CanFrame":
         """A python-can Message as a frame for `bus`."""
         return cls(int(message.arbitration_id), bytes(message.data), bus)
 
@@ -119,11 +121,12 @@ def list_devices(library: Optional[Library] = None) -> List[ListedDevice]:
     count = lib.dll.MaltorListDevices(None, 0)
     records = (DeviceInfo * max(count, 1))()
     count = min(count, lib.dll.MaltorListDevices(records, len(records)))
-    return [
-        ListedDevice(r.kind, r.in_use, r.vendor_id, r.product_id, r.serial.decode("utf-8", "replace"),
-                     r.location.decode("utf-8", "replace"), r.path.decode("utf-8", "replace"))
-        for r in records[:count]
-    ]
+
+    def text(field: bytes) -> str:
+        return field.decode("utf-8", "replace")
+
+    return [ListedDevice(r.kind, r.in_use, r.vendor_id, r.product_id, text(r.serial),
+                         text(r.location), text(r.path)) for r in records[:count]]
 
 
 def image_version(path: StrPath, library: Optional[Library] = None) -> str:
@@ -339,9 +342,10 @@ class FirmwareUpdate:
     _FINISHED = b"Firmware update is finished successfully."
     _TRAILER = b"Firmware update is "
 
-    def __init__(self, library: Library, log_path: StrPath,
+    def __init__(self, library: Library, function: str, log_path: StrPath,
                  progress: Optional[Callable[[int], Optional[bool]]]) -> None:
         self._lib = library
+        self._function = function
         self._log_path = log_path
         self._log_start = _file_size(log_path)
         self._user_progress = progress
@@ -383,7 +387,7 @@ class FirmwareUpdate:
             raise self._failure
         if not self.stopped and not self.succeeded:
             raise errors.UpdateFailedError(
-                "UpdateFirmware", None,
+                self._function, None,
                 f"the update ended unfinished at {self.progress}%; see {os.fspath(self._log_path)}")
         return True
 
@@ -705,9 +709,10 @@ class Device:
         raises it."""
         lib = self.library
         lib.register_status_callback()
-        update = FirmwareUpdate(lib, log, progress)
+        name = "UpdateFirmware" if gateway else "UpdateLoggerFirmware"
+        update = FirmwareUpdate(lib, name, log, progress)
         lib.progress_sink = update._report
-        lib.call("UpdateFirmware" if gateway else "UpdateLoggerFirmware", fspath(image), fspath(log))
+        lib.call(name, fspath(image), fspath(log))
         return update
 
     def reflash(self, image: StrPath) -> None:
