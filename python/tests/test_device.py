@@ -82,3 +82,11 @@ def test_partition_format_sends_the_layout(device: maltor.Device, bus: VirtualBu
     device.format_card(0x0102, partitions=b"\x01\x02\x03")
     frame = bus.frames_written()[-1]
     assert frame[3] == 0x28 and frame[5:11] == b"\x02\x01\x03\x01\x02\x03"
+
+
+def test_mirel_queries(device: maltor.Device, bus: VirtualBus) -> None:
+    assert len(device.mirel_log_counts()) == 2
+    assert len(device.mirel_first_section()) == 2
+    assert len(device.mirel_active_section()) == 4
+    device.mirel_descriptor(2)
+    assert bus.frames_written()[-1] == bytes.fromhex("000000000D00040002000000 06")
