@@ -8,7 +8,7 @@ from typing import List, Tuple
 import pytest
 
 import maltor
-from maltor.sim import Content, Image, Option, VirtualBus, VirtualDevice
+from maltor.sim import Content, Fault, Image, Option, VirtualBus, VirtualDevice
 
 
 def card_bytes(first_sector: int, sectors: int) -> bytes:
@@ -44,18 +44,26 @@ def test_download_reports_progress(device: maltor.Device, logger: VirtualDevice,
     assert [done for done, _ in seen] == sorted(done for done, _ in seen)
 
 
+@pytest.mark.parametrize("stop_by", ["return", "raise"])
 def test_download_stopped_from_progress_keeps_what_came(device: maltor.Device,
                                                         logger: VirtualDevice, bus: VirtualBus,
-                                                        tmp_path: Path) -> None:
+                                                        tmp_path: Path, stop_by: str) -> None:
     logger.set_option(Option.STREAM_RATE, 64)
 
     def progress(done: int, total: int) -> bool:
         bus.clock.advance(2000)
+        if done > 0 and stop_by == "raise":
+            raise KeyboardInterrupt
         return done == 0
 
     out = tmp_path / "card.bin"
     with bus.clock.manual():
-        done = device.download(out, 0, 2047, progress, poll_interval=0.005)
+        if stop_by == "raise":
+            with pytest.raises(KeyboardInterrupt):
+                device.download(out, 0, 2047, progress, poll_interval=0.005)
+        else:
+            device.download(out, 0, 2047, progress, poll_interval=0.005)
+    done = out.stat().st_size
     assert 0 < done < 2048 * 512
     assert out.read_bytes() == card_bytes(0, 2048)[:done]
 
@@ -126,12 +134,17 @@ def test_reflash_sends_the_image(device: maltor.Device, logger: VirtualDevice,
         device.reflash(tmp_path / "missing.bin")
 
 
-def test_configuration_round_trip(device: maltor.Device, tmp_path: Path) -> None:
+def test_configuration_round_trip(device: maltor.Device, logger: VirtualDevice,
+                                  tmp_path: Path) -> None:
     sent = bytes(range(256)) * 20
     (tmp_path / "sent.cfg").write_bytes(sent)
     device.send_configuration(tmp_path / "sent.cfg")
     assert device.read_configuration(tmp_path / "back.cfg") == len(sent)
     assert (tmp_path / "back.cfg").read_bytes() == sent
+    logger.inject_fault(Fault.NO_REPLY, 0x1C, nth=3)  # the read-back stops part-way
+    with pytest.raises(maltor.ExchangeError):
+        device.read_configuration(tmp_path / "part.cfg")
+    assert 0 < (tmp_path / "part.cfg").stat().st_size < len(sent)
 
 
 def test_gateway_configuration(device: maltor.Device, logger: VirtualDevice) -> None:

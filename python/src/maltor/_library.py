@@ -160,8 +160,14 @@ def _bind(dll: Any, prototypes: Dict[str, Tuple[Any, List[Any]]]) -> None:
 
 
 def fspath(path: StrPath) -> bytes:
-    """A path as the library takes it."""
-    return os.fsencode(path)
+    """A path as the library takes it: the file system's bytes, or on
+    Windows the ANSI code page its C runtime opens files with."""
+    if sys.platform != "win32":
+        return os.fsencode(path)
+    try:
+        return os.fspath(path).encode("mbcs", "strict")
+    except UnicodeEncodeError as error:
+        raise ValueError(f"{os.fspath(path)!r} cannot be named in the ANSI code page") from error
 
 
 class Library:
