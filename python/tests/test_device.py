@@ -2,22 +2,21 @@
 what the virtual device holds."""
 
 from datetime import datetime, timedelta, timezone
-from pathlib import Path
 
 import pytest
 
 import maltor
-from maltor.sim import Content, VirtualBus, VirtualDevice
+from maltor.sim import Content
 
 
 @pytest.mark.parametrize("kind", [1, 2, 3, 5])
-def test_open_reports_the_kind(bus: VirtualBus, kind: int) -> None:
+def test_open_reports_the_kind(bus, kind):
     bus.plug(kind=kind)
     with maltor.Device(bus.library) as device:
         assert device.kind == kind
 
 
-def test_identity_is_the_devices(device: maltor.Device, logger: VirtualDevice) -> None:
+def test_identity_is_the_devices(device, logger):
     logger.set_content(Content.FIRMWARE_VERSION, bytes([0x34, 0x12, 7, 8, 9]))
     logger.set_content(Content.SERIAL_NUMBER, b"SN-0042".ljust(128, b"\0"))
     assert device.firmware_version() == maltor.FirmwareVersion(0x1234, (7, 8, 9))
@@ -26,8 +25,7 @@ def test_identity_is_the_devices(device: maltor.Device, logger: VirtualDevice) -
     assert logger.content(Content.SERIAL_NUMBER).startswith(b"NEW-7")
 
 
-def test_firmware_text_and_image_version(device: maltor.Device, logger: VirtualDevice,
-                                         bus: VirtualBus, tmp_path: Path) -> None:
+def test_firmware_text_and_image_version(device, logger, bus, tmp_path):
     assert device.firmware_text() == logger.content(Content.FIRMWARE_TEXT).decode()[:5]
     image = bytearray(524288)
     image[16368:16373] = b"V1.23"
@@ -38,7 +36,7 @@ def test_firmware_text_and_image_version(device: maltor.Device, logger: VirtualD
         maltor.image_version(tmp_path / "missing.bin", bus.library)
 
 
-def test_clock_is_utc_seconds(device: maltor.Device, logger: VirtualDevice) -> None:
+def test_clock_is_utc_seconds(device, logger):
     when = datetime(2026, 3, 1, 12, 30, 5, tzinfo=timezone(timedelta(hours=2)))
     device.set_clock(when)
     assert logger.clock_value() == int(when.timestamp())
@@ -53,14 +51,13 @@ def test_clock_is_utc_seconds(device: maltor.Device, logger: VirtualDevice) -> N
     datetime(1969, 12, 31, tzinfo=timezone.utc),  # before the clock's range
     1 << 32,
 ])
-def test_clock_refuses_what_it_cannot_hold(device: maltor.Device, bus: VirtualBus,
-                                           bad: object) -> None:
+def test_clock_refuses_what_it_cannot_hold(device, bus, bad):
     with pytest.raises(ValueError):
         device.set_clock(bad)  # type: ignore[arg-type]
     assert bus.frames_written() == []
 
 
-def test_settings_round_trip(device: maltor.Device, logger: VirtualDevice) -> None:
+def test_settings_round_trip(device, logger):
     device.write_hw_settings(bytes(range(10, 20)))
     assert device.hw_settings()[:10] == bytes(range(10, 20))
     device.set_setting(5, 0xBEEF)
@@ -69,7 +66,7 @@ def test_settings_round_trip(device: maltor.Device, logger: VirtualDevice) -> No
     device.store_settings()
 
 
-def test_catalogue(device: maltor.Device) -> None:
+def test_catalogue(device):
     logs = device.logs()
     assert len(logs) == device.log_count() > 0
     assert [log.index for log in logs] == list(range(len(logs)))
@@ -78,13 +75,13 @@ def test_catalogue(device: maltor.Device) -> None:
     assert partition and all(log.partition == 0 for log in partition)
 
 
-def test_partition_format_sends_the_layout(device: maltor.Device, bus: VirtualBus) -> None:
+def test_partition_format_sends_the_layout(device, bus):
     device.format_card(0x0102, partitions=b"\x01\x02\x03")
     frame = bus.frames_written()[-1]
     assert frame[3] == 0x28 and frame[5:11] == b"\x02\x01\x03\x01\x02\x03"
 
 
-def test_mirel_queries(device: maltor.Device, bus: VirtualBus) -> None:
+def test_mirel_queries(device, bus):
     assert len(device.mirel_log_counts()) == 2
     assert len(device.mirel_first_section()) == 2
     assert len(device.mirel_active_section()) == 4

@@ -6,7 +6,7 @@ from typing import Any, Callable
 import pytest
 
 import maltor
-from maltor.sim import ANY_COMMAND, Fault, VirtualBus, VirtualDevice
+from maltor.sim import ANY_COMMAND, Fault
 
 Call = Callable[[maltor.Device, Path], Any]
 
@@ -24,9 +24,7 @@ Call = Callable[[maltor.Device, Path], Any]
     (Fault.STATUS, 0x24, 2, lambda d, _: d.store_settings(), maltor.DeviceStatusError, 2),
     (Fault.SHORT_REPLY, 0x23, 8, lambda d, _: d.eeprom_page(1), maltor.DeviceStatusError, 1),
 ])
-def test_fault_raises(device: maltor.Device, logger: VirtualDevice, bus: VirtualBus,
-                      tmp_path: Path, fault: Fault, command: int, param: int, call: Call,
-                      error: type, result: int) -> None:
+def test_fault_raises(device, logger, bus, tmp_path, fault, command, param, call, error, result):
     logger.inject_fault(fault, command, 1, param)
     with pytest.raises(error) as caught:
         call(device, tmp_path)
@@ -38,8 +36,7 @@ def test_fault_raises(device: maltor.Device, logger: VirtualDevice, bus: Virtual
         assert caught.value.text == bus.library.result_text(result) in str(caught.value)
 
 
-def test_unplugged_device(device: maltor.Device, logger: VirtualDevice,
-                          bus: VirtualBus) -> None:
+def test_unplugged_device(device, logger, bus):
     logger.unplug()
     with pytest.raises(maltor.ExchangeError):
         device.micro_type()
@@ -51,7 +48,7 @@ def test_unplugged_device(device: maltor.Device, logger: VirtualDevice,
     assert device.open().micro_type() >= 0
 
 
-def test_argument_refused_before_sending(device: maltor.Device, bus: VirtualBus) -> None:
+def test_argument_refused_before_sending(device, bus):
     with pytest.raises(maltor.ArgumentError) as caught:
         bus.library.call("SCGetSerialNumber", None)
     assert isinstance(caught.value, ValueError) and caught.value.result == 11

@@ -15,7 +15,7 @@ from maltor import _library
 HEADER = Path(__file__).resolve().parents[2] / "include" / "MaltorUSBdrv.h"
 
 
-def test_version_is_the_headers(bus: maltor.sim.VirtualBus) -> None:
+def test_version_is_the_headers(bus):
     if not HEADER.exists():
         pytest.skip("needs the repository's header")
     text = HEADER.read_text()
@@ -30,8 +30,7 @@ def test_version_is_the_headers(bus: maltor.sim.VirtualBus) -> None:
     ("missing", "folder", True),    # a wrong MALTOR_LIBRARY falls through to the caller's path
     ("missing", "missing", False),
 ])
-def test_load_looks_in_order(bus: maltor.sim.VirtualBus, tmp_path: Path, env: str,
-                             where: str, found: bool) -> None:
+def test_load_looks_in_order(bus, tmp_path, env, where, found):
     # In a fresh process: this one has the library loaded already.
     sim_file = Path(bus.library.path).resolve()
     values = {"sim": sim_file, "folder": sim_file.parent, "missing": tmp_path / "none.so",
@@ -51,8 +50,7 @@ def test_load_looks_in_order(bus: maltor.sim.VirtualBus, tmp_path: Path, env: st
 
 
 
-def test_success_with_lost_data_raises(bus: maltor.sim.VirtualBus,
-                                       monkeypatch: pytest.MonkeyPatch) -> None:
+def test_success_with_lost_data_raises(bus, monkeypatch):
     # A call that returns 0 while its thread's detail reports a file error.
     lost = maltor.Detail(kind=1, os_error=28, bytes_done=100, bytes_expected=512,
                          text="wrote 100 of 512 bytes")

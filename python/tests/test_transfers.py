@@ -2,13 +2,12 @@
 transfers, checked byte for byte against what the virtual device sends or
 took."""
 
-from pathlib import Path
 from typing import List, Tuple
 
 import pytest
 
 import maltor
-from maltor.sim import Content, Fault, Image, Option, VirtualBus, VirtualDevice
+from maltor.sim import Content, Fault, Image, Option
 
 
 def card_bytes(first_sector: int, sectors: int) -> bytes:
@@ -24,8 +23,7 @@ def log_file_bytes(section: int, length: int) -> bytes:
     return raw.replace(b"\n", b"\r\n")
 
 
-def test_download_reports_progress(device: maltor.Device, logger: VirtualDevice,
-                                   bus: VirtualBus, tmp_path: Path) -> None:
+def test_download_reports_progress(device, logger, bus, tmp_path):
     # Paced on a manual clock that moves only as progress is reported, so
     # the download is seen part-way.
     logger.set_option(Option.STREAM_RATE, 64)
@@ -45,9 +43,7 @@ def test_download_reports_progress(device: maltor.Device, logger: VirtualDevice,
 
 
 @pytest.mark.parametrize("stop_by", ["return", "raise"])
-def test_download_stopped_from_progress_keeps_what_came(device: maltor.Device,
-                                                        logger: VirtualDevice, bus: VirtualBus,
-                                                        tmp_path: Path, stop_by: str) -> None:
+def test_download_stopped_from_progress_keeps_what_came(device, logger, bus, tmp_path, stop_by):
     logger.set_option(Option.STREAM_RATE, 64)
 
     def progress(done: int, total: int) -> bool:
@@ -68,7 +64,7 @@ def test_download_stopped_from_progress_keeps_what_came(device: maltor.Device,
     assert out.read_bytes() == card_bytes(0, 2048)[:done]
 
 
-def test_download_that_reaches_no_file_raises(device: maltor.Device, tmp_path: Path) -> None:
+def test_download_that_reaches_no_file_raises(device, tmp_path):
     with pytest.raises(maltor.DataLostError) as caught:
         device.download(tmp_path / "no" / "card.bin", 0, 3)
     assert caught.value.detail.bytes_done == 0
@@ -76,7 +72,7 @@ def test_download_that_reaches_no_file_raises(device: maltor.Device, tmp_path: P
 
 
 
-def test_log_file(device: maltor.Device, tmp_path: Path) -> None:
+def test_log_file(device, tmp_path):
     out = tmp_path / "log.txt"
     seen: List[Tuple[int, int]] = []
     device.log_file(3, 5000, out, lambda done, total: seen.append((done, total)))
@@ -89,9 +85,7 @@ def test_log_file(device: maltor.Device, tmp_path: Path) -> None:
     (None, 1, "no/log.txt", maltor.LogOpenError, 10),
     (None, 64, "log.txt", maltor.DeviceStatusError, 2),  # the device refuses the section
 ])
-def test_log_file_failures(device: maltor.Device, logger: VirtualDevice, tmp_path: Path,
-                           setup: str, section: int, path: str, error: type,
-                           result: int) -> None:
+def test_log_file_failures(device, logger, tmp_path, setup, section, path, error, result):
     if setup == "sum":
         logger.set_content(Content.LOG_SUM_OFFSET, (1).to_bytes(2, "little"))
     with pytest.raises(error) as caught:
@@ -99,7 +93,7 @@ def test_log_file_failures(device: maltor.Device, logger: VirtualDevice, tmp_pat
     assert caught.value.result == result
 
 
-def test_live_records_come_in_order(device: maltor.Device) -> None:
+def test_live_records_come_in_order(device):
     with device.live(timeout=5) as live:
         records = [record for _, record in zip(range(3), live)]
     firsts = [record[0] for record in records]
@@ -108,7 +102,7 @@ def test_live_records_come_in_order(device: maltor.Device) -> None:
         assert record == bytes((record[0] + i) & 0xFF for i in range(512))
 
 
-def test_live_iteration_ends_when_idle(device: maltor.Device, logger: VirtualDevice) -> None:
+def test_live_iteration_ends_when_idle(device, logger):
     logger.set_option(Option.LIVE_PERIOD, 0)
     packets = [bytes([n]) * 512 for n in (1, 2)]
     for packet in packets:
@@ -117,15 +111,14 @@ def test_live_iteration_ends_when_idle(device: maltor.Device, logger: VirtualDev
         assert list(live) == packets
 
 
-def test_stream_data_goes_out(device: maltor.Device, logger: VirtualDevice) -> None:
+def test_stream_data_goes_out(device, logger):
     device.send_stream(b"\x01\x02\x03raw")
     assert logger.content(Content.STREAM_DATA) == b"\x01\x02\x03raw"
     device.start_process_data()
     device.stop_process_data()
 
 
-def test_reflash_sends_the_image(device: maltor.Device, logger: VirtualDevice,
-                                 tmp_path: Path) -> None:
+def test_reflash_sends_the_image(device, logger, tmp_path):
     image = bytes((i * 7) & 0xFF for i in range(300000))
     (tmp_path / "dp.bin").write_bytes(image)
     device.reflash(tmp_path / "dp.bin")
@@ -134,8 +127,7 @@ def test_reflash_sends_the_image(device: maltor.Device, logger: VirtualDevice,
         device.reflash(tmp_path / "missing.bin")
 
 
-def test_configuration_round_trip(device: maltor.Device, logger: VirtualDevice,
-                                  tmp_path: Path) -> None:
+def test_configuration_round_trip(device, logger, tmp_path):
     sent = bytes(range(256)) * 20
     (tmp_path / "sent.cfg").write_bytes(sent)
     device.send_configuration(tmp_path / "sent.cfg")
@@ -147,7 +139,7 @@ def test_configuration_round_trip(device: maltor.Device, logger: VirtualDevice,
     assert 0 < (tmp_path / "part.cfg").stat().st_size < len(sent)
 
 
-def test_gateway_configuration(device: maltor.Device, logger: VirtualDevice) -> None:
+def test_gateway_configuration(device, logger):
     data = bytes(range(200)) * 100
     device.send_gateway_configuration(data)
     assert logger.image(Image.CONFIGURATION) == data

@@ -9,7 +9,7 @@ from typing import List
 import pytest
 
 import maltor
-from maltor.sim import Frame, Image, UpdateAction, VirtualBus, VirtualDevice
+from maltor.sim import Frame, Image, UpdateAction
 
 
 @pytest.fixture
@@ -20,8 +20,7 @@ def image(tmp_path: Path) -> Path:
 
 
 @pytest.mark.parametrize("gateway", [False, True])
-def test_update_runs_to_the_end(device: maltor.Device, logger: VirtualDevice, image: Path,
-                                tmp_path: Path, gateway: bool) -> None:
+def test_update_runs_to_the_end(device, logger, image, tmp_path, gateway):
     seen: List[int] = []
     threads = set()
 
@@ -39,8 +38,7 @@ def test_update_runs_to_the_end(device: maltor.Device, logger: VirtualDevice, im
 
 
 @pytest.mark.parametrize("stop_by", ["return", "raise"])
-def test_update_stopped_and_waited_for(device: maltor.Device, logger: VirtualDevice,
-                                       image: Path, tmp_path: Path, stop_by: str) -> None:
+def test_update_stopped_and_waited_for(device, logger, image, tmp_path, stop_by):
     def progress(value: int) -> bool:
         if stop_by == "raise":
             raise KeyError("from the callback")
@@ -56,8 +54,7 @@ def test_update_stopped_and_waited_for(device: maltor.Device, logger: VirtualDev
     assert 0 < logger.image_info(Image.FIRMWARE).received < 40000
 
 
-def test_wait_times_out_while_the_update_is_held(device: maltor.Device, bus: VirtualBus,
-                                                 image: Path, tmp_path: Path) -> None:
+def test_wait_times_out_while_the_update_is_held(device, bus, image, tmp_path):
     with bus.clock.manual():  # holds the update at its first wait
         update = device.update_firmware(image, tmp_path / "update.log")
         with pytest.raises(maltor.UpdateRunningError) as caught:
@@ -74,8 +71,7 @@ def test_wait_times_out_while_the_update_is_held(device: maltor.Device, bus: Vir
         pytest.skip("this library's MaltorWaitForUpdate does not report a running update")
 
 
-def test_refused_block_fails_the_update(device: maltor.Device, logger: VirtualDevice,
-                                        image: Path, tmp_path: Path) -> None:
+def test_refused_block_fails_the_update(device, logger, image, tmp_path):
     logger.update_fault(Frame.LOGGER_DATA, UpdateAction.REFUSE, nth=3)
     update = device.update_firmware(image, tmp_path / "update.log")
     with pytest.raises(maltor.UpdateFailedError, match="update.log"):
@@ -88,8 +84,7 @@ def test_refused_block_fails_the_update(device: maltor.Device, logger: VirtualDe
     ("missing.bin", "update.log", maltor.FileOpenError, 3),
     ("firmware.bin", "no/update.log", maltor.FileOpenError, 3),
 ])
-def test_start_failures(device: maltor.Device, image: Path, tmp_path: Path, firmware: str,
-                        log: str, error: type, result: int) -> None:
+def test_start_failures(device, image, tmp_path, firmware, log, error, result):
     with pytest.raises(error) as caught:
         device.update_firmware(str(tmp_path / firmware) if firmware else "", tmp_path / log)
     assert caught.value.result == result
