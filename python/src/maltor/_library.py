@@ -154,7 +154,10 @@ _SIM_PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
 
 def _bind(dll: Any, prototypes: Dict[str, Tuple[Any, List[Any]]]) -> None:
     for name, (restype, argtypes) in prototypes.items():
-        function = getattr(dll, name)
+        try:
+            function = getattr(dll, name)
+        except AttributeError:
+            raise errors.LibraryNotFoundError(f"it does not export {name}") from None
         function.restype = restype
         function.argtypes = argtypes
 
@@ -314,11 +317,11 @@ def load(path: Optional[StrPath] = None, *, sim: bool = False) -> Library:
         for candidate in _candidates(sim, path):
             try:
                 dll = _LOADER(candidate)
-            except OSError as error:
+                # Loading a library again gives the handle it already has.
+                library = _loaded.get(dll._handle) or Library(candidate, dll)
+            except OSError as error:  # LibraryNotFoundError too: an older library
                 tried.append(f"{candidate}: {error}")
                 continue
-            # Loading a library again gives the handle it already has.
-            library = _loaded.get(dll._handle) or Library(candidate, dll)
             if sim and not library.has_sim:
                 tried.append(f"{candidate}: has no virtual device")
                 continue
