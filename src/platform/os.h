@@ -92,7 +92,8 @@ class File {
   bool text_ = false;
 };
 
-// Deletes a file; false when it did not exist or could not be deleted.
+// Deletes a regular file or a link; false when it did not exist, is
+// something else (a device node, a pipe, a folder) or could not be deleted.
 bool remove_file(const char* path);
 // Creates a folder; true when it exists afterwards.
 bool make_folder(const char* path);

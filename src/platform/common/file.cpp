@@ -95,7 +95,16 @@ void File::close() {
 }
 
 bool remove_file(const char* path) {
-  return path != nullptr && std::remove(path) == 0;
+  if (path == nullptr) return false;
+  // Only files and links are deleted: a destination such as /dev/null or a
+  // pipe is written in place, never unlinked (as root that would replace a
+  // device node with a plain file).
+  std::error_code error;
+  const auto type = std::filesystem::symlink_status(path, error).type();
+  if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::symlink) {
+    return false;
+  }
+  return std::remove(path) == 0;
 }
 
 bool make_folder(const char* path) {
