@@ -1,0 +1,253 @@
+#include "device_cases.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+namespace maltor::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using sim::DeviceModel;
+using sim::FaultKind;
+
+long elapsed_ms(Clock::time_point since) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Polls `done` until it holds or `limit_ms` of real time passed: for what
+// another thread or the bus brings about.
+template <typename Done>
+bool eventually(Done done, long limit_ms = 3000) {
+  const Clock::time_point start = Clock::now();
+  while (!done()) {
+    if (elapsed_ms(start) > limit_ms) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+struct Firmware {
+  std::uint8_t result = 0xFF;
+  std::uint16_t word = 0;
+  std::uint8_t bytes[3] = {};
+};
+
+Firmware firmware(DeviceRig& rig) {
+  Firmware out;
+  out.result =
+      rig.api().SCGetFirmwareVersion(&out.word, &out.bytes[0], &out.bytes[1], &out.bytes[2]);
+  return out;
+}
+
+std::uint8_t kind_in_slot_zero(DeviceRig& rig) {
+  MaltorConnection record{};
+  return rig.api().GetConnected(&record) == MALTOR_OK ? record.device_kind : 0;
+}
+
+void arm(DeviceRig& rig, Port port, FaultKind kind, std::int32_t command, std::uint32_t param) {
+  rig.with_model(port, [&](DeviceModel& model) { model.arm_fault(kind, command, 0, param); });
+}
+
+// Byte `k` of the virtual card, as the control header documents it.
+std::uint8_t card_byte(std::uint64_t k) {
+  const std::uint64_t s = k / 512;
+  return static_cast<std::uint8_t>((k % 512) ^ (s * 7) ^ (s >> 8));
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void discovery_in_bus_order(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);  // interface 0 has four endpoints
+  MaltorConnection record{};
+  ASSERT_EQ(rig.api().GetConnected(&record), MALTOR_OK);
+  EXPECT_EQ(record.device_kind, 1);
+  EXPECT_NE(record.file_handle, ~std::uint64_t{0});
+
+  // With the logger gone, the device on port 2 is next; the foreign one on
+  // port 3 never is.
+  rig.unplug(Port::kLogger);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0) << "the open logger fails its readiness check";
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  EXPECT_EQ(kind_in_slot_zero(rig), 2);
+  rig.unplug(Port::kSecond);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0) << "only the foreign device is left";
+  EXPECT_EQ(rig.api().GetConnected(&record), MALTOR_ERR_NO_DEVICE);
+}
+
+void standard_exchange(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  rig.with_model(Port::kLogger, [](DeviceModel& model) {
+    model.content().firmware_word = 0xA1B2;
+    model.content().firmware_bytes[0] = 0xC3;
+    model.content().firmware_bytes[1] = 0xD4;
+    model.content().firmware_bytes[2] = 0xE5;
+  });
+  for (int i = 0; i < 3; ++i) {  // one reply per frame, each with its own sequence
+    const Firmware got = firmware(rig);
+    ASSERT_EQ(got.result, MALTOR_OK) << i;
+    EXPECT_EQ(got.word, 0xA1B2);
+    EXPECT_EQ(got.bytes[0], 0xC3);
+    EXPECT_EQ(got.bytes[1], 0xD4);
+    EXPECT_EQ(got.bytes[2], 0xE5);
+  }
+  EXPECT_EQ(rig.pending_reads(Port::kLogger, sim::kCommandIn), 0);
+}
+
+void reply_that_never_comes(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  arm(rig, Port::kLogger, FaultKind::kNoReply, 0x21, 0);
+  const std::uint8_t settings[2] = {7, 9};
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(rig.api().SCSetHWSettings(1, 0, 2, settings), MALTOR_ERR_EXCHANGE);
+  const long waited = elapsed_ms(start);
+  EXPECT_GE(waited, 950);  // SCSetHWSettings reads with its 1,000 ms header timeout
+  EXPECT_LT(waited, 3000);
+  EXPECT_EQ(rig.pending_reads(Port::kLogger, sim::kCommandIn), 0) << "the read was aborted";
+  // The counter moved on with the lost frame: the next reply matches the next frame.
+  const Firmware got = firmware(rig);
+  EXPECT_EQ(got.result, MALTOR_OK);
+  EXPECT_EQ(got.word, 0x0203);
+}
+
+void short_reply(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  ASSERT_EQ(firmware(rig).result, MALTOR_OK);  // leaves 4, 5, 6 in the reply area
+  rig.with_model(Port::kLogger, [](DeviceModel& model) {
+    model.content().firmware_word = 0x0304;
+    model.content().firmware_bytes[0] = 0x77;
+    model.arm_fault(FaultKind::kShortReply, 0x02, 0, 7);
+  });
+  const Firmware got = firmware(rig);
+  ASSERT_EQ(got.result, MALTOR_OK);
+  EXPECT_EQ(got.word, 0x0304);  // bytes 5-6 arrived
+  EXPECT_EQ(got.bytes[0], 4);   // bytes 7-9 never did: the last reply's stay
+  EXPECT_EQ(got.bytes[1], 5);
+  EXPECT_EQ(got.bytes[2], 6);
+}
+
+void live_read_pending_across_calls(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  ASSERT_EQ(rig.api().SCUSBStartLiveData(1), MALTOR_OK);
+  std::uint8_t record[512];
+  for (int call = 0; call < 2; ++call) {
+    EXPECT_EQ(rig.api().SCUSBGetLiveData(0, record), MALTOR_ERR_EXCHANGE) << call;
+    EXPECT_EQ(rig.pending_reads(Port::kLogger, sim::kStreamIn), 1) << "one read, kept pending";
+  }
+  std::uint8_t sent[512];
+  for (int i = 0; i < 512; ++i) sent[i] = static_cast<std::uint8_t>(i * 3);
+  rig.with_model(Port::kLogger, [&](DeviceModel& model) { model.queue_live_packet(sent, 512); });
+  std::uint8_t result = MALTOR_ERR_EXCHANGE;
+  EXPECT_TRUE(eventually([&] {
+    result = rig.api().SCUSBGetLiveData(0, record);
+    return result != MALTOR_ERR_EXCHANGE;
+  }));
+  ASSERT_EQ(result, MALTOR_OK);
+  EXPECT_EQ(std::vector<std::uint8_t>(record, record + 512),
+            std::vector<std::uint8_t>(sent, sent + 512));
+}
+
+// The stream stalls after three 16 KiB requests; the read then under way
+// holds one request's bytes when a stop from another thread aborts it, and
+// the file keeps them.
+void download_stalled_then_stopped(DeviceRig& rig) {
+  rig.split_transfers(Port::kLogger);
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  constexpr std::uint32_t kStallAfter = 3 * 16384;
+  arm(rig, Port::kLogger, FaultKind::kStreamStall, -1, kStallAfter);
+  const std::string path = rig.scratch_file("sectors.bin");
+  std::remove(path.c_str());
+
+  std::atomic<std::uint8_t> stop_result{0xFF};
+  std::thread stopper([&] {
+    // Everything the device will send has been taken, and a read waits on.
+    const bool drained = eventually(
+        [&] {
+          bool empty = false;
+          rig.with_model(Port::kLogger,
+                         [&](DeviceModel& model) { empty = !model.readable(sim::kStreamIn); });
+          return empty && rig.pending_reads(Port::kLogger, sim::kStreamIn) >= 1;
+        },
+        5000);
+    EXPECT_TRUE(drained);
+    stop_result = rig.api().SCSDStopSendData();
+  });
+  const Clock::time_point start = Clock::now();
+  const std::uint8_t result = rig.api().SCSDRequestSendData(path.c_str(), 0, 2047);  // 1 MiB
+  stopper.join();
+  EXPECT_EQ(stop_result.load(), MALTOR_OK);
+  EXPECT_EQ(result, MALTOR_OK);
+  EXPECT_LT(elapsed_ms(start), 3000) << "the stop released the waiting read";
+  const std::vector<std::uint8_t> bytes = file_bytes(path);
+  ASSERT_EQ(bytes.size(), kStallAfter);
+  for (std::uint32_t k = 0; k < bytes.size(); ++k) ASSERT_EQ(bytes[k], card_byte(k)) << k;
+  EXPECT_EQ(rig.pending_reads(Port::kLogger, sim::kStreamIn), 0);
+  std::remove(path.c_str());
+}
+
+void unplug_during_a_read_then_rediscovery(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  arm(rig, Port::kLogger, FaultKind::kUnplugOnRead, 0x02, 0);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(firmware(rig).result, MALTOR_ERR_EXCHANGE);
+  EXPECT_LT(elapsed_ms(start), 2000) << "the read failed at once, not after its 5,000 ms wait";
+
+  rig.unplug(Port::kLogger);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0);
+  // The next call finds the device still plugged in, on port 2.
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  EXPECT_EQ(kind_in_slot_zero(rig), 2);
+  EXPECT_EQ(firmware(rig).result, MALTOR_OK);
+
+  // Plugged back in, the logger is found on its port again.
+  rig.plug(Port::kLogger);
+  EXPECT_TRUE(eventually([&] {
+    rig.api().CloseDevice();
+    return rig.api().DeviceIsReady() == 4 && kind_in_slot_zero(rig) == 1;
+  }));
+  EXPECT_EQ(firmware(rig).result, MALTOR_OK);
+}
+
+// A failed readiness check empties the table without closing the devices it
+// held; opening them again must not be refused because of those handles.
+void speed_query_fails_while_plugged(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  rig.break_speed_query(Port::kLogger, true);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0);
+  rig.break_speed_query(Port::kLogger, false);
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  EXPECT_EQ(kind_in_slot_zero(rig), 1);
+  EXPECT_EQ(firmware(rig).result, MALTOR_OK);
+  // The device on port 2, dropped from the table as well, opens again too.
+  rig.unplug(Port::kLogger);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0);
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  EXPECT_EQ(kind_in_slot_zero(rig), 2);
+  EXPECT_EQ(firmware(rig).result, MALTOR_OK);
+}
+
+}  // namespace
+
+const DeviceCase kDeviceCases[] = {
+    {"DiscoveryInBusOrder", discovery_in_bus_order},
+    {"StandardExchange", standard_exchange},
+    {"ReplyThatNeverComes", reply_that_never_comes},
+    {"ShortReply", short_reply},
+    {"LiveReadPendingAcrossCalls", live_read_pending_across_calls},
+    {"DownloadStalledThenStopped", download_stalled_then_stopped},
+    {"UnplugDuringAReadThenRediscovery", unplug_during_a_read_then_rediscovery},
+    {"SpeedQueryFailsWhilePlugged", speed_query_fails_while_plugged},
+};
+const std::size_t kDeviceCaseCount = std::size(kDeviceCases);
+
+}  // namespace maltor::test
