@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -195,6 +196,48 @@ void download_stalled_then_stopped(DeviceRig& rig) {
   std::remove(path.c_str());
 }
 
+void stream_data_goes_out(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  std::uint8_t data[300];
+  for (int i = 0; i < 300; ++i) data[i] = static_cast<std::uint8_t>(255 - i);
+  ASSERT_EQ(rig.api().SCUSBSendStreamData(0, data, sizeof data), MALTOR_OK);
+  rig.with_model(Port::kLogger, [&](DeviceModel& model) {
+    ASSERT_EQ(model.content().stream_out_length, sizeof data);
+    EXPECT_EQ(std::memcmp(model.content().stream_out, data, sizeof data), 0);
+  });
+}
+
+// 1,070 synchronous writes and reads: the whole image, its sum checked by the device.
+void reflash_sends_the_whole_image(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  constexpr std::uint32_t kImage = 524288;
+  std::vector<std::uint8_t> image(kImage - 1000);  // sent padded with zeros
+  std::uint32_t x = 3;
+  for (std::uint8_t& byte : image) {
+    x = x * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(x >> 16);
+  }
+  const std::string path = rig.scratch_file("reflash.bin");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+  }
+  EXPECT_EQ(rig.api().SCReflashFile(path.c_str()), MALTOR_OK);
+  std::remove(path.c_str());
+  std::uint16_t sum = 0;
+  for (std::uint8_t byte : image) sum = static_cast<std::uint16_t>(sum + byte);
+  rig.with_model(Port::kLogger, [&](DeviceModel& model) {
+    const sim::FileReceipt& receipt = model.content().transfer.reflash;
+    EXPECT_EQ(receipt.file.received, kImage);
+    EXPECT_EQ(receipt.file.blocks, 1070u);  // 490 bytes a frame on a high-speed link
+    EXPECT_EQ(receipt.file.finished, 1u);
+    EXPECT_EQ(receipt.file.errors, 0u);
+    EXPECT_EQ(receipt.sum, sum);
+    EXPECT_EQ(std::memcmp(receipt.file.kept, image.data(), sim::ImageCapture::kKeptBytes), 0);
+  });
+}
+
 void unplug_during_a_read_then_rediscovery(DeviceRig& rig) {
   ASSERT_EQ(rig.api().DeviceIsReady(), 4);
   arm(rig, Port::kLogger, FaultKind::kUnplugOnRead, 0x02, 0);
@@ -245,6 +288,8 @@ const DeviceCase kDeviceCases[] = {
     {"ShortReply", short_reply},
     {"LiveReadPendingAcrossCalls", live_read_pending_across_calls},
     {"DownloadStalledThenStopped", download_stalled_then_stopped},
+    {"StreamDataGoesOut", stream_data_goes_out},
+    {"ReflashSendsTheWholeImage", reflash_sends_the_whole_image},
     {"UnplugDuringAReadThenRediscovery", unplug_during_a_read_then_rediscovery},
     {"SpeedQueryFailsWhilePlugged", speed_query_fails_while_plugged},
 };

@@ -26,6 +26,8 @@ struct Exports {
   decltype(&::SCUSBGetLiveData) SCUSBGetLiveData;
   decltype(&::SCSDRequestSendData) SCSDRequestSendData;
   decltype(&::SCSDStopSendData) SCSDStopSendData;
+  decltype(&::SCUSBSendStreamData) SCUSBSendStreamData;
+  decltype(&::SCReflashFile) SCReflashFile;
 };
 
 // Fills `exports` from a lookup of each name; false when one is missing.
@@ -45,6 +47,8 @@ bool find_exports(Exports& exports, Lookup lookup) {
   get(exports.SCUSBGetLiveData, "SCUSBGetLiveData");
   get(exports.SCSDRequestSendData, "SCSDRequestSendData");
   get(exports.SCSDStopSendData, "SCSDStopSendData");
+  get(exports.SCUSBSendStreamData, "SCUSBSendStreamData");
+  get(exports.SCReflashFile, "SCReflashFile");
   return all;
 }
 

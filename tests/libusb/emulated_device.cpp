@@ -135,6 +135,20 @@ void EmulatedDevice::unplug() {
   plugged_ = false;
 }
 
+void EmulatedDevice::break_configuration(bool broken) {
+  char node[128];
+  std::snprintf(node, sizeof node, "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d",
+                description_.port);
+  if (!broken) {
+    umockdev_testbed_set_attribute(testbed_, node, "bConfigurationValue", "1");
+    return;
+  }
+  gchar* sys = umockdev_testbed_get_sys_dir(testbed_);
+  const std::string file = std::string(sys) + (node + 4) + "/bConfigurationValue";
+  g_free(sys);
+  std::remove(file.c_str());
+}
+
 void EmulatedDevice::reset_model() {
   std::lock_guard held(mutex_);
   if (model_ != nullptr) model_ = std::make_unique<sim::DeviceModel>(description_.kind);

@@ -57,6 +57,10 @@ class EmulatedDevice {
     split_bulk_ = true;
   }
 
+  // While broken, the device's sysfs node lacks its active configuration, so
+  // libusb takes the device for gone when asked for it (it stays plugged in).
+  void break_configuration(bool broken);
+
   // IN transfers submitted on `endpoint` and still waiting for data.
   int pending_reads(std::uint8_t endpoint);
 
