@@ -238,6 +238,58 @@ void reflash_sends_the_whole_image(DeviceRig& rig) {
   });
 }
 
+std::atomic<std::uint32_t> g_progress{0};
+void MALTOR_CALL record_progress(std::uint32_t progress) {
+  g_progress = progress;
+}
+
+// The update runs on its thread: image, finish, a five-second pause, the
+// device closed and found again, the reconnect frame, two more seconds, and
+// the device closed for good.
+void logger_update_with_its_tail(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  rig.with_model(Port::kLogger, [](DeviceModel& model) { model.update().restart_ms = 0; });
+  std::vector<std::uint8_t> image(590);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  const std::string image_path = rig.scratch_file("logger.bin");
+  const std::string log_path = rig.scratch_file("update.log");
+  {
+    std::ofstream out(image_path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+  }
+  std::remove(log_path.c_str());
+  g_progress = 0;
+  rig.api().ReflashStatusCallBack(record_progress);
+  ASSERT_EQ(rig.api().UpdateLoggerFirmware(image_path.c_str(), log_path.c_str()), MALTOR_OK);
+
+  const auto reconnects = [&] {
+    std::uint32_t count = 0;
+    rig.with_model(Port::kLogger,
+                   [&](DeviceModel& model) { count = model.update().firmware.reconnects; });
+    return count;
+  };
+  EXPECT_TRUE(eventually([&] { return reconnects() == 1; }, 15000));
+  // A start waits for the update thread to end before it finds the image missing.
+  const std::string missing = rig.scratch_file("missing.bin");
+  EXPECT_EQ(rig.api().UpdateLoggerFirmware(missing.c_str(), log_path.c_str()),
+            MALTOR_ERR_FILE_OPEN);
+  EXPECT_FALSE(rig.device_open(Port::kLogger)) << "every logger update ends with the device closed";
+  rig.api().ReflashStatusCallBack(nullptr);
+  EXPECT_EQ(g_progress.load(), 100u);
+  rig.with_model(Port::kLogger, [&](DeviceModel& model) {
+    const sim::ImageCapture& firmware = model.update().firmware;
+    EXPECT_EQ(firmware.received, image.size());
+    EXPECT_EQ(firmware.blocks, 10u);  // 59 bytes a frame
+    EXPECT_EQ(firmware.finished, 1u);
+    EXPECT_EQ(firmware.errors, 0u);
+    EXPECT_EQ(std::memcmp(firmware.kept, image.data(), image.size()), 0);
+  });
+  EXPECT_EQ(rig.api().DeviceIsReady(), 4);
+  std::remove(image_path.c_str());
+  std::remove(log_path.c_str());
+}
+
 void unplug_during_a_read_then_rediscovery(DeviceRig& rig) {
   ASSERT_EQ(rig.api().DeviceIsReady(), 4);
   arm(rig, Port::kLogger, FaultKind::kUnplugOnRead, 0x02, 0);
@@ -290,6 +342,7 @@ const DeviceCase kDeviceCases[] = {
     {"DownloadStalledThenStopped", download_stalled_then_stopped},
     {"StreamDataGoesOut", stream_data_goes_out},
     {"ReflashSendsTheWholeImage", reflash_sends_the_whole_image},
+    {"LoggerUpdateWithItsTail", logger_update_with_its_tail},
     {"UnplugDuringAReadThenRediscovery", unplug_during_a_read_then_rediscovery},
     {"SpeedQueryFailsWhilePlugged", speed_query_fails_while_plugged},
 };

@@ -28,6 +28,8 @@ struct Exports {
   decltype(&::SCSDStopSendData) SCSDStopSendData;
   decltype(&::SCUSBSendStreamData) SCUSBSendStreamData;
   decltype(&::SCReflashFile) SCReflashFile;
+  decltype(&::ReflashStatusCallBack) ReflashStatusCallBack;
+  decltype(&::UpdateLoggerFirmware) UpdateLoggerFirmware;
 };
 
 // Fills `exports` from a lookup of each name; false when one is missing.
@@ -49,6 +51,8 @@ bool find_exports(Exports& exports, Lookup lookup) {
   get(exports.SCSDStopSendData, "SCSDStopSendData");
   get(exports.SCUSBSendStreamData, "SCUSBSendStreamData");
   get(exports.SCReflashFile, "SCReflashFile");
+  get(exports.ReflashStatusCallBack, "ReflashStatusCallBack");
+  get(exports.UpdateLoggerFirmware, "UpdateLoggerFirmware");
   return all;
 }
 
@@ -67,6 +71,8 @@ class DeviceRig {
   virtual void split_transfers(Port port) = 0;
   // While on, the device's speed query fails (the device stays plugged in).
   virtual void break_speed_query(Port port, bool broken) = 0;
+  // Whether the library holds the device's interface.
+  virtual bool device_open(Port port) = 0;
   // Reads waiting on `endpoint` of the device.
   virtual int pending_reads(Port port, std::uint8_t endpoint) = 0;
   // A path for a file the library writes, in the host's form.

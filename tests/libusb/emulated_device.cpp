@@ -139,8 +139,10 @@ void EmulatedDevice::break_configuration(bool broken) {
   char node[128];
   std::snprintf(node, sizeof node, "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d",
                 description_.port);
+  if (broken == configuration_broken_) return;
+  configuration_broken_ = broken;
   if (!broken) {
-    umockdev_testbed_set_attribute(testbed_, node, "bConfigurationValue", "1");
+    umockdev_testbed_set_attribute(testbed_, node, "bConfigurationValue", "1\n");
     return;
   }
   gchar* sys = umockdev_testbed_get_sys_dir(testbed_);
@@ -189,7 +191,10 @@ gboolean EmulatedDevice::handle(UMockdevIoctlClient* client) {
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_DISCONNECT_CLAIM:  // claim, detaching a kernel driver first
-    case USBDEVFS_IOCTL:             // a kernel driver given back on release
+      if (!gone) claimed_ = request != USBDEVFS_RELEASEINTERFACE;
+      complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
+      break;
+    case USBDEVFS_IOCTL:  // a kernel driver given back on release
     case USBDEVFS_CLEAR_HALT:
       complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
       break;

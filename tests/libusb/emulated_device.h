@@ -61,6 +61,12 @@ class EmulatedDevice {
   // libusb takes the device for gone when asked for it (it stays plugged in).
   void break_configuration(bool broken);
 
+  // Whether a client holds interface 0.
+  bool claimed() {
+    std::lock_guard held(mutex_);
+    return claimed_;
+  }
+
   // IN transfers submitted on `endpoint` and still waiting for data.
   int pending_reads(std::uint8_t endpoint);
 
@@ -97,6 +103,8 @@ class EmulatedDevice {
   bool plugged_ = false;
   bool vanished_ = false;  // every request fails with ENODEV
   bool split_bulk_ = false;
+  bool claimed_ = false;
+  bool configuration_broken_ = false;
 };
 
 }  // namespace maltor::test

@@ -12,10 +12,11 @@ namespace {
 class LibusbRig final : public DeviceRig {
  public:
   LibusbRig() {
-    api_ =
-        Exports{&DeviceIsReady,    &GetConnected,        &CloseDevice,      &SCGetFirmwareVersion,
-                &SCSetHWSettings,  &SCUSBStartLiveData,  &SCUSBGetLiveData, &SCSDRequestSendData,
-                &SCSDStopSendData, &SCUSBSendStreamData, &SCReflashFile};
+    api_ = Exports{&DeviceIsReady,        &GetConnected,        &CloseDevice,
+                   &SCGetFirmwareVersion, &SCSetHWSettings,     &SCUSBStartLiveData,
+                   &SCUSBGetLiveData,     &SCSDRequestSendData, &SCSDStopSendData,
+                   &SCUSBSendStreamData,  &SCReflashFile,       &ReflashStatusCallBack,
+                   &UpdateLoggerFirmware};
   }
 
   const Exports& api() override { return api_; }
@@ -42,6 +43,7 @@ class LibusbRig final : public DeviceRig {
   void break_speed_query(Port port, bool broken) override {
     device(port).break_configuration(broken);
   }
+  bool device_open(Port port) override { return device(port).claimed(); }
   int pending_reads(Port port, std::uint8_t endpoint) override {
     return device(port).pending_reads(endpoint);
   }

@@ -73,6 +73,7 @@ class WineRig final : public DeviceRig {
   void break_speed_query(Port port, bool broken) override {
     bench_.fail_speed_queries(id(port), broken ? 1 << 30 : 0);
   }
+  bool device_open(Port port) override { return bench_.open_interfaces(id(port)) > 0; }
   int pending_reads(Port port, std::uint8_t endpoint) override {
     return bench_.pending(id(port), endpoint);
   }
