@@ -106,15 +106,7 @@ void UsbBench::reset(int device) {
   reset.faults.clear();
   reset.speed_failures = 0;
   reset.max_request = 0;
-  reset.start_error = ERROR_FILE_NOT_FOUND;
   std::memset(reset.aborts, 0, sizeof reset.aborts);
-}
-
-void UsbBench::vanish(int device, DWORD start_error) {
-  std::lock_guard held(mutex_);
-  devices_[device].vanished = true;
-  devices_[device].start_error = start_error;
-  fail_all(device, ERROR_DEVICE_NOT_CONNECTED);
 }
 
 void UsbBench::arm(int device, const PipeFault& fault) {
@@ -443,7 +435,7 @@ BOOL UsbBench::read_pipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, UCHAR* buffer,
   std::unique_lock held(mutex_);
   Interface* open = live(usb);
   if (open == nullptr) return FALSE;
-  return transfer(open, pipe, buffer, nullptr, length, moved, overlapped);
+  return transfer(held, open, pipe, buffer, nullptr, length, moved, overlapped);
 }
 
 BOOL UsbBench::write_pipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, const UCHAR* data, ULONG length,
@@ -451,7 +443,7 @@ BOOL UsbBench::write_pipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, const UCHAR* 
   std::unique_lock held(mutex_);
   Interface* open = live(usb);
   if (open == nullptr) return FALSE;
-  return transfer(open, pipe, nullptr, data, length, moved, overlapped);
+  return transfer(held, open, pipe, nullptr, data, length, moved, overlapped);
 }
 
 BOOL UsbBench::abort_pipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) {
@@ -471,10 +463,10 @@ BOOL UsbBench::abort_pipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) {
   return TRUE;
 }
 
-// Called with the lock held through `mutex_`; a synchronous transfer waits
-// here, releasing it.
-BOOL UsbBench::transfer(Interface* usb, UCHAR pipe, UCHAR* buffer, const UCHAR* data, ULONG length,
-                        ULONG* moved, OVERLAPPED* overlapped) {
+// A synchronous transfer waits here, releasing the lock while it waits.
+BOOL UsbBench::transfer(std::unique_lock<std::mutex>& held, Interface* usb, UCHAR pipe,
+                        UCHAR* buffer, const UCHAR* data, ULONG length, ULONG* moved,
+                        OVERLAPPED* overlapped) {
   Device& device = devices_[usb->device];
   if (moved != nullptr) *moved = 0;
   if (!known_pipe(pipe) || in_pipe(pipe) != (buffer != nullptr)) {
@@ -512,7 +504,6 @@ BOOL UsbBench::transfer(Interface* usb, UCHAR pipe, UCHAR* buffer, const UCHAR* 
   }
 
   // A synchronous transfer: bounded by the pipe's timeout policy.
-  std::unique_lock held(mutex_, std::adopt_lock);
   const ULONG timeout_ms = usb->timeout_ms[pipe_row(pipe)][pipe & 0x0F];
   progress();
   const auto done = [&] { return queued.done; };
@@ -522,7 +513,6 @@ BOOL UsbBench::transfer(Interface* usb, UCHAR pipe, UCHAR* buffer, const UCHAR* 
   } else {
     timed_out = !changed_.wait_for(held, std::chrono::milliseconds(timeout_ms), done);
   }
-  held.release();
   const ULONG count = queued.moved;
   const DWORD error = timed_out ? ERROR_SEM_TIMEOUT : queued.error;
   for (auto it = transfers_.begin(); it != transfers_.end(); ++it) {

@@ -53,13 +53,12 @@ class UsbBench final : public Bus {
   // Adds an unplugged device; returns its number.
   int add(const DeviceSpec& spec);
   void plug(int device);
-  // Removes the device from the bus; its transfers fail and its handles go dead.
+  // Removes the device from the bus; its transfers fail and its handles go
+  // dead (ERROR_DEVICE_NOT_CONNECTED). A device armed to vanish on a read
+  // does the same while staying listed.
   void unplug(int device);
   // A fresh model, no faults, whole transfers.
   void reset(int device);
-  // The device drops off while plugged in: transfers in flight complete with
-  // ERROR_DEVICE_NOT_CONNECTED, later ones fail at once with `start_error`.
-  void vanish(int device, DWORD start_error);
 
   template <typename Work>
   auto with_model(int device, Work work) {
@@ -124,7 +123,6 @@ class UsbBench final : public Bus {
     std::unique_ptr<sim::DeviceModel> model;  // null for a foreign device
     bool plugged = false;
     bool vanished = false;
-    DWORD start_error = ERROR_FILE_NOT_FOUND;
     int generation = 0;  // plug-ins so far; handles of an earlier one are dead
     int speed_failures = 0;
     ULONG max_request = 0;  // 0: a transfer is one request
@@ -161,8 +159,8 @@ class UsbBench final : public Bus {
   DeviceSet* set_of(HDEVINFO set);
   // The interface behind a handle, or null with the error set.
   Interface* live(WINUSB_INTERFACE_HANDLE usb);
-  BOOL transfer(Interface* usb, UCHAR pipe, UCHAR* buffer, const UCHAR* data, ULONG length,
-                ULONG* moved, OVERLAPPED* overlapped);
+  BOOL transfer(std::unique_lock<std::mutex>& held, Interface* usb, UCHAR pipe, UCHAR* buffer,
+                const UCHAR* data, ULONG length, ULONG* moved, OVERLAPPED* overlapped);
   void fail_all(int device, DWORD error);
   // Moves every transfer on as far as the devices allow.
   void progress();
