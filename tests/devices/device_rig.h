@@ -15,44 +15,37 @@
 
 namespace maltor::test {
 
-// The exports the cases call.
+// The exports the cases call, each as X(name).
+#define MALTOR_DEVICE_CASE_EXPORTS(X) \
+  X(DeviceIsReady)                    \
+  X(GetConnected)                     \
+  X(CloseDevice)                      \
+  X(SCGetFirmwareVersion)             \
+  X(SCSetHWSettings)                  \
+  X(SCUSBStartLiveData)               \
+  X(SCUSBGetLiveData)                 \
+  X(SCSDRequestSendData)              \
+  X(SCSDStopSendData)                 \
+  X(SCUSBSendStreamData)              \
+  X(SCReflashFile)                    \
+  X(ReflashStatusCallBack)            \
+  X(UpdateLoggerFirmware)
+
 struct Exports {
-  decltype(&::DeviceIsReady) DeviceIsReady;
-  decltype(&::GetConnected) GetConnected;
-  decltype(&::CloseDevice) CloseDevice;
-  decltype(&::SCGetFirmwareVersion) SCGetFirmwareVersion;
-  decltype(&::SCSetHWSettings) SCSetHWSettings;
-  decltype(&::SCUSBStartLiveData) SCUSBStartLiveData;
-  decltype(&::SCUSBGetLiveData) SCUSBGetLiveData;
-  decltype(&::SCSDRequestSendData) SCSDRequestSendData;
-  decltype(&::SCSDStopSendData) SCSDStopSendData;
-  decltype(&::SCUSBSendStreamData) SCUSBSendStreamData;
-  decltype(&::SCReflashFile) SCReflashFile;
-  decltype(&::ReflashStatusCallBack) ReflashStatusCallBack;
-  decltype(&::UpdateLoggerFirmware) UpdateLoggerFirmware;
+#define MALTOR_EXPORT_FIELD(name) decltype(&::name) name;
+  MALTOR_DEVICE_CASE_EXPORTS(MALTOR_EXPORT_FIELD)
+#undef MALTOR_EXPORT_FIELD
 };
 
 // Fills `exports` from a lookup of each name; false when one is missing.
 template <typename Lookup>
 bool find_exports(Exports& exports, Lookup lookup) {
   bool all = true;
-  const auto get = [&](auto& field, const char* name) {
-    field = reinterpret_cast<std::remove_reference_t<decltype(field)>>(lookup(name));
-    all = all && field != nullptr;
-  };
-  get(exports.DeviceIsReady, "DeviceIsReady");
-  get(exports.GetConnected, "GetConnected");
-  get(exports.CloseDevice, "CloseDevice");
-  get(exports.SCGetFirmwareVersion, "SCGetFirmwareVersion");
-  get(exports.SCSetHWSettings, "SCSetHWSettings");
-  get(exports.SCUSBStartLiveData, "SCUSBStartLiveData");
-  get(exports.SCUSBGetLiveData, "SCUSBGetLiveData");
-  get(exports.SCSDRequestSendData, "SCSDRequestSendData");
-  get(exports.SCSDStopSendData, "SCSDStopSendData");
-  get(exports.SCUSBSendStreamData, "SCUSBSendStreamData");
-  get(exports.SCReflashFile, "SCReflashFile");
-  get(exports.ReflashStatusCallBack, "ReflashStatusCallBack");
-  get(exports.UpdateLoggerFirmware, "UpdateLoggerFirmware");
+#define MALTOR_EXPORT_FIND(name)                                     \
+  exports.name = reinterpret_cast<decltype(&::name)>(lookup(#name)); \
+  all = all && exports.name != nullptr;
+  MALTOR_DEVICE_CASE_EXPORTS(MALTOR_EXPORT_FIND)
+#undef MALTOR_EXPORT_FIND
   return all;
 }
 

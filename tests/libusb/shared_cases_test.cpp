@@ -12,14 +12,14 @@ namespace {
 class LibusbRig final : public DeviceRig {
  public:
   LibusbRig() {
-    api_ = Exports{&DeviceIsReady,        &GetConnected,        &CloseDevice,
-                   &SCGetFirmwareVersion, &SCSetHWSettings,     &SCUSBStartLiveData,
-                   &SCUSBGetLiveData,     &SCSDRequestSendData, &SCSDStopSendData,
-                   &SCUSBSendStreamData,  &SCReflashFile,       &ReflashStatusCallBack,
-                   &UpdateLoggerFirmware};
+#define MALTOR_EXPORT_TAKE(name) api_.name = &::name;
+    MALTOR_DEVICE_CASE_EXPORTS(MALTOR_EXPORT_TAKE)
+#undef MALTOR_EXPORT_TAKE
   }
 
-  const Exports& api() override { return api_; }
+  const Exports& api() override {
+    return api_;
+  }
 
   void fresh() override {
     for (EmulatedDevice* device : {bus().logger.get(), bus().second.get(), bus().foreign.get()}) {
@@ -31,19 +31,27 @@ class LibusbRig final : public DeviceRig {
     link::g_sequence = 0;
     link::g_high_speed = 0;
   }
-  void plug(Port port) override { device(port).plug(); }
-  void unplug(Port port) override { device(port).unplug(); }
+  void plug(Port port) override {
+    device(port).plug();
+  }
+  void unplug(Port port) override {
+    device(port).unplug();
+  }
   void with_model(Port port, const std::function<void(sim::DeviceModel&)>& work) override {
     device(port).with_model([&](sim::DeviceModel& model) {
       work(model);
       return 0;
     });
   }
-  void split_transfers(Port port) override { device(port).split_bulk_transfers(); }
+  void split_transfers(Port port) override {
+    device(port).split_bulk_transfers();
+  }
   void break_speed_query(Port port, bool broken) override {
     device(port).break_configuration(broken);
   }
-  bool device_open(Port port) override { return device(port).claimed(); }
+  bool device_open(Port port) override {
+    return device(port).claimed();
+  }
   int pending_reads(Port port, std::uint8_t endpoint) override {
     return device(port).pending_reads(endpoint);
   }
