@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/usb.h"
+
 namespace maltor::test {
 
 namespace {
@@ -331,6 +333,134 @@ void speed_query_fails_while_plugged(DeviceRig& rig) {
   EXPECT_EQ(firmware(rig).result, MALTOR_OK);
 }
 
+// ---- The platform calls on their own --------------------------------------
+
+// The logger opened through the platform layer, as discovery opens it.
+class OpenedLogger {
+ public:
+  OpenedLogger() {
+    platform::enumerate_devices(
+        [](void* self, const platform::DeviceEntry& entry) {
+          if (std::strncmp(entry.instance_id, "USB\\VID_4D54&PID_0001", 21) != 0) return true;
+          auto& opened = *static_cast<OpenedLogger*>(self);
+          opened.file = platform::open_device_file(entry.path);
+          if (opened.file != platform::kInvalidHandle)
+            opened.usb = platform::usb_initialize(opened.file);
+          return false;
+        },
+        this);
+  }
+  ~OpenedLogger() {
+    if (usb != platform::kInvalidHandle) platform::usb_free(usb);
+    platform::close_device_file(file);
+  }
+  OpenedLogger(const OpenedLogger&) = delete;
+  OpenedLogger& operator=(const OpenedLogger&) = delete;
+
+  platform::Handle file = platform::kInvalidHandle;
+  platform::Handle usb = platform::kInvalidHandle;
+};
+
+// The model sends one 512-byte live record, bytes 0, 1, 2, ...
+void send_live_record(DeviceRig& rig) {
+  rig.with_model(Port::kLogger, [](DeviceModel& model) {
+    model.set_live(true);
+    model.advance_time(model.now_ms() + 10);
+  });
+}
+
+void read_pending_between_calls(DeviceRig& rig) {
+  OpenedLogger logger;
+  ASSERT_NE(logger.usb, platform::kInvalidHandle);
+  platform::IoRecord io;
+  platform::io_open(io, /*manual_reset=*/false);
+  std::uint8_t record[512] = {};
+  std::uint32_t count = 99;
+  ASSERT_EQ(platform::pipe_read_async(logger.usb, 0x83, record, sizeof record, io, &count),
+            platform::IoStatus::kPending);
+  EXPECT_EQ(count, 0u);
+  // Two later calls find it still running and return at once.
+  for (int call = 0; call < 2; ++call) {
+    EXPECT_EQ(platform::io_result(logger.file, io, /*wait=*/false, &count),
+              platform::IoStatus::kIncomplete);
+  }
+  send_live_record(rig);
+  platform::IoStatus status = platform::IoStatus::kIncomplete;
+  EXPECT_TRUE(eventually([&] {
+    status = platform::io_result(logger.file, io, /*wait=*/false, &count);
+    return status != platform::IoStatus::kIncomplete;
+  }));
+  EXPECT_EQ(status, platform::IoStatus::kDone);
+  EXPECT_EQ(count, 512u);
+  for (std::uint32_t i = 0; i < 512; ++i) ASSERT_EQ(record[i], static_cast<std::uint8_t>(i)) << i;
+  platform::io_close(io);
+}
+
+void synchronous_transfers_and_the_pipe_timeout(DeviceRig& rig) {
+  OpenedLogger logger;
+  ASSERT_NE(logger.usb, platform::kInvalidHandle);
+  const std::uint8_t data[5] = {1, 2, 3, 4, 5};
+  std::uint32_t count = 0;
+  ASSERT_TRUE(platform::pipe_write_sync(logger.usb, 0x03, data, sizeof data, &count));
+  EXPECT_EQ(count, sizeof data);
+  rig.with_model(Port::kLogger, [&](DeviceModel& model) {
+    EXPECT_EQ(model.content().stream_out_length, sizeof data);
+    EXPECT_EQ(model.content().stream_out[4], 5);
+  });
+
+  ASSERT_TRUE(platform::set_pipe_timeout(logger.usb, 0x83, 200));
+  std::uint8_t record[512];
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(platform::pipe_read_sync(logger.usb, 0x83, record, sizeof record, &count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_GE(elapsed_ms(start), 180);
+  EXPECT_LT(elapsed_ms(start), 1500);
+
+  send_live_record(rig);
+  EXPECT_TRUE(platform::pipe_read_sync(logger.usb, 0x83, record, sizeof record, &count));
+  EXPECT_EQ(count, 512u);
+}
+
+// The 32 KiB read goes out as two 16 KiB requests; the device fills the
+// first and sends nothing more, so the read times out holding 16 KiB.
+void read_timing_out_part_way_keeps_its_bytes(DeviceRig& rig) {
+  rig.split_transfers(Port::kLogger);
+  OpenedLogger logger;
+  ASSERT_NE(logger.usb, platform::kInvalidHandle);
+  rig.with_model(Port::kLogger, [](DeviceModel& model) { model.start_stream(0, 16384); });
+  ASSERT_TRUE(platform::set_pipe_timeout(logger.usb, 0x83, 200));
+  std::vector<std::uint8_t> buffer(32768);
+  std::uint32_t count = 0;
+  EXPECT_FALSE(platform::pipe_read_sync(logger.usb, 0x83, buffer.data(), 32768, &count));
+  ASSERT_EQ(count, 16384u);
+  for (std::uint32_t k = 0; k < count; ++k) ASSERT_EQ(buffer[k], card_byte(k)) << k;
+}
+
+void abort_releases_a_read_blocked_on_another_thread(DeviceRig& rig) {
+  OpenedLogger logger;
+  ASSERT_NE(logger.usb, platform::kInvalidHandle);
+  ASSERT_TRUE(platform::set_pipe_timeout(logger.usb, 0x83, 0));  // waits without limit
+  std::atomic<bool> returned{false};
+  bool delivered = true;
+  std::uint32_t count = 99;
+  std::uint8_t record[512];
+  std::thread reader([&] {
+    delivered = platform::pipe_read_sync(logger.usb, 0x83, record, sizeof record, &count);
+    returned = true;
+  });
+  EXPECT_TRUE(eventually([&] { return rig.pending_reads(Port::kLogger, 0x83) == 1; }));
+  EXPECT_FALSE(returned);
+
+  const Clock::time_point start = Clock::now();
+  EXPECT_TRUE(platform::pipe_abort(logger.usb, 0x83));
+  EXPECT_TRUE(eventually([&] { return returned.load(); }, 1000));
+  EXPECT_LT(elapsed_ms(start), 1000);
+  reader.join();
+  EXPECT_FALSE(delivered);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(rig.pending_reads(Port::kLogger, 0x83), 0);
+}
+
 }  // namespace
 
 const DeviceCase kDeviceCases[] = {
@@ -345,6 +475,10 @@ const DeviceCase kDeviceCases[] = {
     {"LoggerUpdateWithItsTail", logger_update_with_its_tail},
     {"UnplugDuringAReadThenRediscovery", unplug_during_a_read_then_rediscovery},
     {"SpeedQueryFailsWhilePlugged", speed_query_fails_while_plugged},
+    {"ReadPendingBetweenCalls", read_pending_between_calls},
+    {"SynchronousTransfersAndThePipeTimeout", synchronous_transfers_and_the_pipe_timeout},
+    {"ReadTimingOutPartWayKeepsItsBytes", read_timing_out_part_way_keeps_its_bytes},
+    {"AbortReleasesAReadBlockedOnAnotherThread", abort_releases_a_read_blocked_on_another_thread},
 };
 const std::size_t kDeviceCaseCount = std::size(kDeviceCases);
 

@@ -1,7 +1,9 @@
-// Cases that both USB backends must pass alike, each run through the
-// library's exports against the emulated bus of a DeviceRig. The libusb
-// program (umockdev) and the Windows program (the real DLL under wine) both
-// run the whole table, so a case added here runs on both.
+// Cases that both USB backends must pass alike, run against the emulated bus
+// of a DeviceRig: most through the library's exports, a few through the
+// platform calls on their own (linked into the test program from the same
+// sources as the library). The libusb program (umockdev) and the Windows
+// program (the real DLL under wine) both run the whole table, so a case added
+// here runs on both.
 #pragma once
 
 #include <gtest/gtest.h>
