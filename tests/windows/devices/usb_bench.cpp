@@ -37,10 +37,9 @@ std::string lower(std::string text) {
 UsbBench::UsbBench() {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  char folder[MAX_PATH + 64];
-  std::snprintf(folder, sizeof folder, "%smaltor-usb-%lu", temp,
-                static_cast<unsigned long>(GetCurrentProcessId()));
-  folder_ = folder;
+  // One folder for every run: the bench is left standing at exit (the
+  // library may still hold its files), so the next run takes its files over.
+  folder_ = std::string(temp) + "maltor-usb-bench";
   CreateDirectoryA(folder_.c_str(), nullptr);
   devices_.reserve(8);
   worker_ = std::thread([this] { run(); });
