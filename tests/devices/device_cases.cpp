@@ -74,7 +74,8 @@ void discovery_in_bus_order(DeviceRig& rig) {
   MaltorConnection record{};
   ASSERT_EQ(rig.api().GetConnected(&record), MALTOR_OK);
   EXPECT_EQ(record.device_kind, 1);
-  EXPECT_NE(record.file_handle, ~std::uint64_t{0});
+  const std::uint64_t handle = record.file_handle;  // by value: the record is byte-packed
+  EXPECT_NE(handle, ~std::uint64_t{0});
 
   // With the logger gone, the device on port 2 is next; the foreign one on
   // port 3 never is.
