@@ -66,9 +66,21 @@ MALTOR_API void MALTOR_CALL MaltorSim_Reset(void);
 #define MALTOR_SIM_OPT_SPEED 4          /* MALTOR_SIM_FULL_SPEED or MALTOR_SIM_HIGH_SPEED */
 #define MALTOR_SIM_OPT_STREAM_RATE 5    /* sector bytes per virtual ms (default 0: unpaced) */
 #define MALTOR_SIM_OPT_LIVE_PERIOD 6    /* ms between live records (default 10; 0: none) */
+#define MALTOR_SIM_OPT_HELD_ELSEWHERE \
+  7 /* 1: another program holds it: opening fails, listings say so */
 
 /** Sets a device option. Returns 0, or -1 for an unknown device or option. */
 MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t device, uint32_t option, uint32_t value);
+
+/**
+ * Sets the serial number (up to 63 characters, "" for none) and the location
+ * (up to 31) the device reports; null keeps either. A device is plugged with
+ * serial "SIMnnnnn" and location "1-n", n its id. Its instance id ends in the
+ * serial, or in a generated name when it has none; its path does not change.
+ * Returns 0, or -1 for an unknown device or a text too long.
+ */
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetIdentity(int32_t device, const char* serial,
+                                                     const char* location);
 
 /* ---- Faults ------------------------------------------------------------ */
 

@@ -1,6 +1,7 @@
 // Export shims of the connection operations.
 #include "MaltorUSBdrv.h"
 #include "link/connection.h"
+#include "link/device_choice.h"
 
 extern "C" {
 
@@ -26,6 +27,14 @@ MALTOR_API void MALTOR_CALL DllRcvCallBack(void* callback) {
 
 MALTOR_API void MALTOR_CALL SetCallbackCriticalSection(void* critical_section) {
   maltor::link::g_caller_critical_section.store(critical_section);
+}
+
+MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo* out, uint32_t capacity) {
+  return maltor::link::list_devices(out, capacity);
+}
+
+MALTOR_API uint8_t MALTOR_CALL MaltorSelectDevice(const char* id) {
+  return maltor::link::select_device(id);
 }
 
 }  // extern "C"

@@ -14,14 +14,6 @@ MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms) {
   return 0;
 }
 
-// Devices: listing and choosing one.
-MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo*, uint32_t) {
-  return 0;
-}
-MALTOR_API uint8_t MALTOR_CALL MaltorSelectDevice(const char*) {
-  return maltor::kNoDevice;
-}
-
 // USB trace.
 MALTOR_API uint8_t MALTOR_CALL MaltorTraceStart(const char*) {
   return maltor::kFileOpenFailed;

@@ -1,7 +1,5 @@
 #include "link/connection.h"
 
-#include <cstring>
-
 #include "link/device_table.h"
 #include "link/result.h"
 
@@ -47,12 +45,7 @@ std::uint8_t get_connected(MaltorConnection* record) {
 
 void close_device() {
   if (update_running()) return;
-  DeviceSlot& slot = slot0();
-  if (slot.usb != 0 && slot.usb != kInvalidHandle) platform::usb_free(slot.usb);
-  slot.usb = kInvalidHandle;
-  platform::close_device_file(slot.file);
-  slot.file = kInvalidHandle;
-  std::memset(slot.path, 0, sizeof slot.path);
+  CloseSlot(slot0());
 }
 
 void close_device_if_open() {

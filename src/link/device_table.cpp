@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "link/device_choice.h"
+
 namespace maltor::link {
 
 TransferBuffer g_buffers[kSlotCount];
@@ -52,12 +54,10 @@ void release(Handle file, Handle usb) {
   platform::close_device_file(file);
 }
 
-bool visit_device(void*, const platform::DeviceEntry& entry) {
-  const std::uint8_t kind = match_kind(entry.instance_id);
-  if (kind == 0 || entry.path[0] == '\0') return true;
-  // A path that does not fit the slot's field could never be matched again
-  // when the next discovery checks for duplicates, so such a device is skipped.
-  if (std::strlen(entry.path) >= kDevicePathSize) return true;
+bool visit_device(void* context, const platform::DeviceEntry& entry) {
+  const DeviceChoice& choice = *static_cast<const DeviceChoice*>(context);
+  const std::uint8_t kind = discoverable_kind(entry);
+  if (kind == 0 || !choice_matches(choice, entry)) return true;
 
   bool held = false;
   DeviceSlot* free_slot = nullptr;
@@ -91,14 +91,31 @@ bool visit_device(void*, const platform::DeviceEntry& entry) {
   free_slot->command_out_pipe = kCommandOutPipe;
   free_slot->second_in_pipe = kStreamInPipe;
   free_slot->second_out_pipe = kStreamOutPipe;
-  return true;
+  // A chosen device is the only one opened; other processes may want the rest.
+  return !choice.active;
 }
 
 }  // namespace
 
+std::uint8_t discoverable_kind(const platform::DeviceEntry& entry) {
+  // A path that does not fit the slot's field could never be matched again
+  // when the next discovery checks for duplicates, so such a device is skipped.
+  if (entry.path[0] == '\0' || std::strlen(entry.path) >= kDevicePathSize) return 0;
+  return match_kind(entry.instance_id);
+}
+
 void DiscoverDevices() {
   slot0().usb = kInvalidHandle;
-  platform::enumerate_devices(visit_device, nullptr);
+  DeviceChoice choice = current_choice();
+  platform::enumerate_devices(visit_device, &choice);
+}
+
+void CloseSlot(DeviceSlot& slot) {
+  if (slot.usb != 0 && slot.usb != kInvalidHandle) platform::usb_free(slot.usb);
+  slot.usb = kInvalidHandle;
+  platform::close_device_file(slot.file);
+  slot.file = kInvalidHandle;
+  std::memset(slot.path, 0, sizeof slot.path);
 }
 
 bool ReopenDevice() {

@@ -99,8 +99,15 @@ inline constexpr int kKindIdLength = 21;
 // Empties the table: every slot zero, both handles invalid, buffer pointers set.
 void ResetDeviceTable();
 // Fills free slots with devices found that are not yet held. Call only while
-// slot 0 holds no open device.
+// slot 0 holds no open device. With a device chosen (device_choice.h) only
+// that device is opened.
 void DiscoverDevices();
+// Releases a slot's USB interface and file handle and clears its path; kind
+// and pipe ids stay.
+void CloseSlot(DeviceSlot& slot);
+// The kind a present device is discovered as, or 0 when discovery skips it
+// (another vendor's device, no interface path, or a path no slot can hold).
+std::uint8_t discoverable_kind(const platform::DeviceEntry& entry);
 // Runs discovery unless an update is running; true when slot 0 is open after.
 bool ReopenDevice();
 

@@ -41,15 +41,24 @@ struct alignas(16) IoRecord {
 // One present USB device as discovery reports it, in bus enumeration order.
 // `instance_id` is the system's device-instance id ("USB\VID_xxxx&PID_xxxx\...");
 // `path` is the device interface path, empty when the device exposes none.
+// `serial` is the serial number as the device reports it and `location` where
+// it is plugged (bus and ports, "1-1.4", or the system's location text); each
+// is empty when unknown. Reading them never claims the device.
 struct DeviceEntry {
   char instance_id[256];
   char path[512];
+  char serial[64];
+  char location[32];
 };
 
 // Calls `visit` once per present USB device, in enumeration order. Returns
 // when every device was visited or `visit` returns false.
 using DeviceVisitor = bool (*)(void* context, const DeviceEntry& entry);
 void enumerate_devices(DeviceVisitor visit, void* context);
+
+// True when another program holds the device, as far as the system can tell
+// without opening it for transfers; false when it is free or nobody can tell.
+bool held_elsewhere(const DeviceEntry& entry);
 
 // ---- Open and close ------------------------------------------------------
 

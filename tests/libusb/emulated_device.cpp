@@ -69,6 +69,7 @@ EmulatedDevice::~EmulatedDevice() {
   std::lock_guard held(mutex_);
   for (Urb& urb : urbs_) release(urb);
   urbs_.clear();
+  if (claimant_ != nullptr) g_object_unref(claimant_);
   if (handler_ != nullptr) g_object_unref(handler_);
 }
 
@@ -100,6 +101,8 @@ void EmulatedDevice::plug() {
     std::lock_guard held(mutex_);
     device_number_ = g_next_device_number++;
     vanished_ = false;
+    if (claimant_ != nullptr) g_object_unref(claimant_);
+    claimant_ = nullptr;  // a fresh device: nobody holds it yet
   }
   GError* error = nullptr;
   if (!umockdev_testbed_add_from_string(testbed_, record().c_str(), &error)) {
@@ -189,10 +192,20 @@ gboolean EmulatedDevice::handle(UMockdevIoctlClient* client) {
       break;
     }
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_DISCONNECT_CLAIM:  // claim, detaching a kernel driver first
-      if (!gone) claimed_ = request != USBDEVFS_RELEASEINTERFACE;
+      if (gone) {
+        complete(client, -1, ENODEV);
+      } else {
+        const bool taken = claim(client);
+        complete(client, taken ? 0 : -1, taken ? 0 : EBUSY);
+      }
+      break;
+    case USBDEVFS_RELEASEINTERFACE:
+      unclaim(client);
       complete(client, gone ? -1 : 0, gone ? ENODEV : 0);
+      break;
+    case USBDEVFS_GETDRIVER:
+      tell_driver(client, arg);
       break;
     case USBDEVFS_IOCTL:  // a kernel driver given back on release
     case USBDEVFS_CLEAR_HALT:
@@ -345,7 +358,38 @@ void EmulatedDevice::release(Urb& urb) {
   g_object_unref(urb.client);
 }
 
+bool EmulatedDevice::claim(UMockdevIoctlClient* client) {
+  if (claimant_ != nullptr && claimant_ != client) return false;
+  if (claimant_ == nullptr) claimant_ = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+  return true;
+}
+
+void EmulatedDevice::unclaim(UMockdevIoctlClient* client) {
+  if (claimant_ == nullptr || claimant_ != client) return;
+  g_object_unref(claimant_);
+  claimant_ = nullptr;
+}
+
+// Interface 0 shows usbfs as its driver while some open file claims it.
+void EmulatedDevice::tell_driver(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+  if (claimant_ == nullptr) {
+    complete(client, -1, ENODATA);
+    return;
+  }
+  UMockdevIoctlData* data =
+      umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+  usbdevfs_getdriver& driver = *reinterpret_cast<usbdevfs_getdriver*>(data->data);
+  std::snprintf(driver.driver, sizeof driver.driver, "usbfs");
+  g_object_unref(data);
+  complete(client, 0, 0);
+}
+
 void EmulatedDevice::drop_disconnected() {
+  // A closed file gives up its claim.
+  if (claimant_ != nullptr && !umockdev_ioctl_client_get_connected(claimant_)) {
+    g_object_unref(claimant_);
+    claimant_ = nullptr;
+  }
   for (auto it = urbs_.begin(); it != urbs_.end();) {
     if (umockdev_ioctl_client_get_connected(it->client)) {
       ++it;

@@ -64,7 +64,7 @@ class EmulatedDevice {
   // Whether a client holds interface 0.
   bool claimed() {
     std::lock_guard held(mutex_);
-    return claimed_;
+    return claimant_ != nullptr && umockdev_ioctl_client_get_connected(claimant_);
   }
 
   // IN transfers submitted on `endpoint` and still waiting for data.
@@ -91,6 +91,10 @@ class EmulatedDevice {
   void finish(Urb& urb, int status, int actual_length);
   void release(Urb& urb);
   void drop_disconnected();
+  // Interface 0 is claimed by one open file at a time, as usbfs does.
+  bool claim(UMockdevIoctlClient* client);
+  void unclaim(UMockdevIoctlClient* client);
+  void tell_driver(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
   std::string record() const;
 
   UMockdevTestbed* testbed_;
@@ -98,12 +102,12 @@ class EmulatedDevice {
   UMockdevIoctlBase* handler_ = nullptr;
   std::mutex mutex_;
   std::unique_ptr<sim::DeviceModel> model_;
-  std::vector<Urb> urbs_;  // submitted and not yet reaped, oldest first
+  std::vector<Urb> urbs_;                    // submitted and not yet reaped, oldest first
+  UMockdevIoctlClient* claimant_ = nullptr;  // referenced while it holds interface 0
   int device_number_ = 0;
   bool plugged_ = false;
   bool vanished_ = false;  // every request fails with ENODEV
   bool split_bulk_ = false;
-  bool claimed_ = false;
   bool configuration_broken_ = false;
 };
 

@@ -26,13 +26,15 @@ const ::testing::Environment* const g_teardown =
 
 EmulatedBus& bus() {
   static EmulatedBus* const made = [] {
-    auto* created = new EmulatedBus{umockdev_testbed_new(), nullptr, nullptr, nullptr};
+    auto* created = new EmulatedBus{umockdev_testbed_new(), nullptr, nullptr, nullptr, nullptr};
     created->logger = std::make_unique<EmulatedDevice>(
         created->testbed, DeviceDescription{1, 0x4D54, 0x0001, "MTR0001", 480, 1});
     created->second = std::make_unique<EmulatedDevice>(
         created->testbed, DeviceDescription{2, 0x4D54, 0x0002, "MTR0002", 12, 2});
     created->foreign = std::make_unique<EmulatedDevice>(
         created->testbed, DeviceDescription{3, 0x1234, 0x5678, nullptr, 480, 0});
+    created->third = std::make_unique<EmulatedDevice>(
+        created->testbed, DeviceDescription{4, 0x4D54, 0x0003, "MTR0003", 480, 3});
     // Plugged out of port order: discovery must still list them by port.
     created->second->plug();
     created->foreign->plug();
@@ -56,8 +58,11 @@ void LibusbTest::SetUp() {
   link::g_high_speed = 0;
 }
 
+// The bus as every test finds it: three devices, none chosen.
 void LibusbTest::TearDown() {
   CloseDevice();
+  MaltorSelectDevice(nullptr);
+  if (third().plugged()) third().unplug();
 }
 
 }  // namespace maltor::test

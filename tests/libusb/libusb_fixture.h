@@ -3,7 +3,8 @@
 // context, which must find the testbed in place when it starts.
 //
 // Bus 1: port 1 a kind-1 logger (high speed, serial MTR0001), port 2 a kind-2
-// device (full speed, serial MTR0002), port 3 a foreign device.
+// device (full speed, serial MTR0002), port 3 a foreign device. Port 4 holds
+// a kind-3 device (high speed, serial MTR0003) while a test plugs it in.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@ struct EmulatedBus {
   std::unique_ptr<EmulatedDevice> logger;   // port 1
   std::unique_ptr<EmulatedDevice> second;   // port 2
   std::unique_ptr<EmulatedDevice> foreign;  // port 3
+  std::unique_ptr<EmulatedDevice> third;    // port 4
 };
 
 // The bus, created on first use.
@@ -44,6 +46,7 @@ class LibusbTest : public ::testing::Test {
 
   static EmulatedDevice& logger() { return *bus().logger; }
   static EmulatedDevice& second() { return *bus().second; }
+  static EmulatedDevice& third() { return *bus().third; }
 
   using Clock = std::chrono::steady_clock;
   static long elapsed_ms(Clock::time_point since) {

@@ -23,6 +23,7 @@ class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     MaltorSim_Reset();
+    MaltorSelectDevice(nullptr);
     link::ResetDeviceTable();
     link::g_sequence = 0;
     link::g_high_speed = 0;

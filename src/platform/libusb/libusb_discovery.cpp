@@ -1,6 +1,13 @@
 // Discovery over libusb: present devices in bus order, named as the core
 // expects ("USB\VID_xxxx&PID_xxxx\<serial or bus-port>") with a path built
 // from the bus and port numbers, which stays the same across re-plugging.
+#if defined(__linux__)
+#include <fcntl.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -50,24 +57,35 @@ bool bus_port_text(const Located& at, char* out, std::size_t capacity) {
   return used > 0 && static_cast<std::size_t>(used) < capacity;
 }
 
-// The serial number of one of the maker's devices, kept to characters an
-// instance id can hold. Other vendors' devices are never opened here, so
-// discovery causes no traffic to foreign devices.
+// The serial number of one of the maker's devices, as it reports it. Opening
+// the device to read it claims no interface, so a program that holds the
+// device keeps it. Other vendors' devices are never opened here, so discovery
+// causes no traffic to foreign devices.
 bool read_serial(libusb_device* device, const libusb_device_descriptor& descriptor, char* out,
                  int capacity) {
+  out[0] = '\0';
   if (descriptor.iSerialNumber == 0 || descriptor.idVendor != link::kVendorId) return false;
   libusb_device_handle* handle = nullptr;
   if (libusb_open(device, &handle) != LIBUSB_SUCCESS) return false;
   const int length = libusb_get_string_descriptor_ascii(
       handle, descriptor.iSerialNumber, reinterpret_cast<unsigned char*>(out), capacity);
   libusb_close(handle);
-  if (length <= 0) return false;
-  for (int i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(out[i]);
-    if (!std::isalnum(c) && c != '_' && c != '-' && c != '.') out[i] = '_';
+  if (length <= 0) {
+    out[0] = '\0';
+    return false;
   }
   out[length < capacity ? length : capacity - 1] = '\0';
   return true;
+}
+
+// The serial kept to characters an instance id can hold.
+void instance_tail(const char* serial, char* out, std::size_t capacity) {
+  std::size_t i = 0;
+  for (; serial[i] != '\0' && i + 1 < capacity; ++i) {
+    const unsigned char c = static_cast<unsigned char>(serial[i]);
+    out[i] = std::isalnum(c) || c == '_' || c == '-' || c == '.' ? serial[i] : '_';
+  }
+  out[i] = '\0';
 }
 
 // The present devices, sorted; `list` must be freed by the caller.
@@ -118,10 +136,12 @@ void enumerate_devices(DeviceVisitor visit, void* context_pointer) {
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(found[i].device, &descriptor) != LIBUSB_SUCCESS) continue;
     DeviceEntry entry{};
-    char tail[128];
-    if (!read_serial(found[i].device, descriptor, tail, sizeof tail) &&
-        !bus_port_text(found[i], tail, sizeof tail)) {
-      continue;
+    if (!bus_port_text(found[i], entry.location, sizeof entry.location)) continue;
+    char tail[sizeof entry.serial];
+    if (read_serial(found[i].device, descriptor, entry.serial, sizeof entry.serial)) {
+      instance_tail(entry.serial, tail, sizeof tail);
+    } else {
+      std::memcpy(tail, entry.location, sizeof entry.location);
     }
     std::snprintf(entry.instance_id, sizeof entry.instance_id, "USB\\VID_%04X&PID_%04X\\%s",
                   descriptor.idVendor, descriptor.idProduct, tail);
@@ -129,6 +149,38 @@ void enumerate_devices(DeviceVisitor visit, void* context_pointer) {
     if (!visit(context_pointer, entry)) break;
   }
   if (list != nullptr) libusb_free_device_list(list, 1);
+}
+
+bool held_elsewhere(const DeviceEntry& entry) {
+  {
+    // Claimed through this library: held here, not elsewhere.
+    std::lock_guard held(lock());
+    for (int i = 0; i < kMaxOpenDevices; ++i) {
+      const OpenDevice& device = devices()[i];
+      if (device.used && device.claimed && std::strcmp(device.path, entry.path) == 0) return false;
+    }
+  }
+#if defined(__linux__)
+  libusb_device* device = find_device(entry.path);
+  if (device == nullptr) return false;
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u",
+                static_cast<unsigned>(libusb_get_bus_number(device)),
+                static_cast<unsigned>(libusb_get_device_address(device)));
+  libusb_unref_device(device);
+  // A program that claimed interface 0 through usbfs shows as its driver;
+  // asking for the driver's name claims nothing.
+  const int fd = ::open(node, O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  usbdevfs_getdriver driver{};
+  driver.interface = 0;
+  const bool held = ::ioctl(fd, USBDEVFS_GETDRIVER, &driver) == 0 &&
+                    std::strncmp(driver.driver, "usbfs", sizeof driver.driver) == 0;
+  ::close(fd);
+  return held;
+#else
+  return false;  // the system does not tell without claiming the device
+#endif
 }
 
 }  // namespace maltor::platform

@@ -95,9 +95,20 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetOption(int32_t id, uint32_t option, 
     case MALTOR_SIM_OPT_LIVE_PERIOD:
       device->model.set_live_period(value);
       return 0;
+    case MALTOR_SIM_OPT_HELD_ELSEWHERE:
+      device->held_elsewhere = value != 0;
+      return 0;
     default:
       return -1;
   }
+}
+
+MALTOR_API int32_t MALTOR_CALL MaltorSim_SetIdentity(int32_t id, const char* serial,
+                                                     const char* location) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  VirtualDevice* device = bus.by_id(id);
+  return device != nullptr && device->set_identity(serial, location) ? 0 : -1;
 }
 
 MALTOR_API int32_t MALTOR_CALL MaltorSim_InjectFault(int32_t id, uint32_t fault, int32_t command,

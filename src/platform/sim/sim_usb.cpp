@@ -36,6 +36,8 @@ void enumerate_devices(DeviceVisitor visit, void* context) {
       if (device.has_interface) {
         std::strncpy(entries[count].path, device.path, sizeof entries[count].path - 1);
       }
+      std::memcpy(entries[count].serial, device.serial, sizeof device.serial);
+      std::memcpy(entries[count].location, device.location, sizeof device.location);
       ++count;
     }
   }
@@ -49,11 +51,22 @@ Handle open_device_file(const char* path) {
   std::lock_guard held(bus.lock);
   for (int i = 0; i < bus.plugged_count(); ++i) {
     const VirtualDevice& device = *bus.plugged_at(i);
-    if (device.has_interface && !device.open_fails && std::strcmp(device.path, path) == 0) {
+    if (device.has_interface && !device.open_fails && !device.held_elsewhere &&
+        std::strcmp(device.path, path) == 0) {
       return bus.file_handle(device);
     }
   }
   return kInvalidHandle;
+}
+
+bool held_elsewhere(const DeviceEntry& entry) {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  for (int i = 0; i < bus.plugged_count(); ++i) {
+    const VirtualDevice& device = *bus.plugged_at(i);
+    if (std::strcmp(device.path, entry.path) == 0) return device.held_elsewhere;
+  }
+  return false;
 }
 
 Handle usb_initialize(Handle file) {

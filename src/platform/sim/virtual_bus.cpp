@@ -7,22 +7,57 @@
 
 namespace maltor::sim {
 
-VirtualDevice::VirtualDevice(std::int32_t id_, std::uint8_t kind_, std::uint8_t speed_)
-    : id(id_), kind(kind_), speed(speed_), model(kind_) {
-  // Foreign devices carry a vendor id no kind uses.
-  std::uint16_t vendor = 0x1234;
-  std::uint16_t product = 0x5678;
+namespace {
+
+// Foreign devices carry a vendor id no kind uses.
+void ids_of(std::uint8_t kind, std::uint16_t& vendor, std::uint16_t& product) {
+  vendor = 0x1234;
+  product = 0x5678;
   for (const link::DeviceKind& known : link::kDeviceKinds) {
     if (known.kind == kind) {
       vendor = known.vendor_id;
       product = known.product_id;
     }
   }
-  std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\SIM%05d", vendor, product,
-                static_cast<int>(id));
+}
+
+}  // namespace
+
+VirtualDevice::VirtualDevice(std::int32_t id_, std::uint8_t kind_, std::uint8_t speed_)
+    : id(id_), kind(kind_), speed(speed_), model(kind_) {
+  std::uint16_t vendor = 0;
+  std::uint16_t product = 0;
+  ids_of(kind, vendor, product);
   std::snprintf(path, sizeof path,
                 "\\\\?\\usb#vid_%04x&pid_%04x#sim%05d#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
                 vendor, product, static_cast<int>(id));
+  // Each device its own serial number and port, both from its id.
+  char own_serial[16];
+  char own_location[16];
+  std::snprintf(own_serial, sizeof own_serial, "SIM%05d", static_cast<int>(id));
+  std::snprintf(own_location, sizeof own_location, "1-%d", static_cast<int>(id));
+  set_identity(own_serial, own_location);
+}
+
+bool VirtualDevice::set_identity(const char* new_serial, const char* new_location) {
+  if ((new_serial != nullptr && std::strlen(new_serial) >= sizeof serial) ||
+      (new_location != nullptr && std::strlen(new_location) >= sizeof location)) {
+    return false;
+  }
+  if (new_serial != nullptr) std::snprintf(serial, sizeof serial, "%s", new_serial);
+  if (new_location != nullptr) std::snprintf(location, sizeof location, "%s", new_location);
+  std::uint16_t vendor = 0;
+  std::uint16_t product = 0;
+  ids_of(kind, vendor, product);
+  // As Windows names them: the serial when there is one, else a generated name.
+  if (serial[0] != '\0') {
+    std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\%s", vendor, product,
+                  serial);
+  } else {
+    std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\6&SIM&%d", vendor,
+                  product, static_cast<int>(id));
+  }
+  return true;
 }
 
 VirtualBus& VirtualBus::get() {

@@ -42,17 +42,25 @@ inline SimIo& sim_io(platform::IoRecord& io) {
 struct VirtualDevice {
   VirtualDevice(std::int32_t id, std::uint8_t kind, std::uint8_t speed);
 
+  // Sets the serial number and location the device reports (null keeps one);
+  // the instance id ends in the serial, or in a generated name without one.
+  // False when either is too long.
+  bool set_identity(const char* new_serial, const char* new_location);
+
   std::int32_t id;
   std::uint8_t kind;
   std::uint8_t speed;
   std::uint8_t endpoint_count = 4;
   bool has_interface = true;
   bool open_fails = false;
+  bool held_elsewhere = false;  // another program holds it: opening fails
   bool plugged = true;
   std::uint32_t generation = 1;           // bumped on unplug, so old handles go stale
   std::uint32_t read_timeout_ms[2] = {};  // pipe 0x82, pipe 0x83; 0 waits without limit
-  char instance_id[64];
+  char instance_id[128];
   char path[160];
+  char serial[64];
+  char location[32];
   SimIo* reads = nullptr;  // outstanding reads, oldest first
   DeviceModel model;
 };

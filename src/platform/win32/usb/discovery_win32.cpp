@@ -52,6 +52,30 @@ void read_interface_path(HDEVINFO set, SP_DEVINFO_DATA& device, DeviceEntry& ent
   if (end != nullptr) std::memcpy(entry.path, path, static_cast<std::size_t>(end - path) + 1);
 }
 
+// The serial number is the last part of the instance id
+// ("USB\VID_xxxx&PID_xxxx\<serial>"); Windows makes up a name with '&' in it
+// for a device that reports none.
+void serial_from_instance_id(DeviceEntry& entry) {
+  const char* tail = std::strrchr(entry.instance_id, '\\');
+  if (tail == nullptr || std::strchr(tail, '&') != nullptr) return;
+  ++tail;
+  const std::size_t length = std::strlen(tail);
+  if (length >= sizeof entry.serial) return;
+  std::memcpy(entry.serial, tail, length + 1);
+}
+
+// The location text ("Port_#0004.Hub_#0003"), cut to fit.
+void read_location(HDEVINFO set, SP_DEVINFO_DATA& device, DeviceEntry& entry) {
+  char text[256] = {};
+  if (!SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_LOCATION_INFORMATION, nullptr,
+                                         reinterpret_cast<PBYTE>(text), sizeof text - 1, nullptr)) {
+    return;
+  }
+  const std::size_t length = strnlen(text, sizeof entry.location - 1);
+  std::memcpy(entry.location, text, length);
+  entry.location[length] = '\0';
+}
+
 }  // namespace
 
 void enumerate_devices(DeviceVisitor visit, void* context) {
@@ -66,11 +90,20 @@ void enumerate_devices(DeviceVisitor visit, void* context) {
     std::memset(&entry, 0, sizeof entry);
     if (!read_instance_id(device, entry)) continue;
     read_interface_path(set, device, entry);
+    serial_from_instance_id(entry);
+    read_location(set, device, entry);
     if (!visit(context, entry)) break;
   }
   // The device set is released after every discovery, so repeated polling
   // of DeviceIsReady leaks nothing.
   SetupDiDestroyDeviceInfoList(set);
+}
+
+// WinUSB gives a device to one program at a time, and the only way to learn
+// that another has it is to try opening it, which could take it from that
+// program for a moment; so no device is reported as held.
+bool held_elsewhere(const DeviceEntry&) {
+  return false;
 }
 
 }  // namespace maltor::platform
