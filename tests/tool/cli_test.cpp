@@ -19,14 +19,15 @@ std::vector<Words> words_of(const std::vector<CommandLine>& commands) {
 }
 
 TEST(CommandLineTest, GlobalOptionsStopAtTheFirstCommand) {
-  const Words args = {"--sim", "--sim-kind=0x2", "--sim-speed", "full", "--sim-devices",
-                      "3",     "--json",         "status",      "--raw"};
+  const Words args = {"--sim",    "--sim-kind=0x2", "--sim-speed", "full",   "--sim-devices", "3",
+                      "--device", "1-1.4",          "--json",      "status", "--raw"};
   const ParsedCommandLine parsed = parse_command_line(args);
   EXPECT_TRUE(parsed.options.sim);
   EXPECT_TRUE(parsed.options.json);
   EXPECT_EQ(parsed.options.sim_kind, 2);
   EXPECT_FALSE(parsed.options.sim_high_speed);
   EXPECT_EQ(parsed.options.sim_devices, 3u);
+  EXPECT_EQ(parsed.options.device, "1-1.4");
   // "--raw" after the command name belongs to the command.
   EXPECT_EQ(words_of(parsed.commands), (std::vector<Words>{{"status", "--raw"}}));
 }
@@ -48,6 +49,7 @@ TEST(CommandLineTest, RejectsBadUsage) {
       {"--sim-devices"},                   // missing value
       {"--sim=1", "devices"},              // flag with a value
       {"--frobnicate", "devices"},
+      {"--device=", "devices"},          // an empty device id
       {";", "devices"},                  // empty first command
       {"devices", ";", ";", "status"},   // empty middle command
       {"--script", "x.txt", "devices"},  // two sources of commands

@@ -101,6 +101,16 @@ TEST_F(ToolRunTest, CommandsPrintAndSaveWhatTheDeviceDid) {
        ""},
       {"--sim-speed full reflash " + image, {"reflash 100%  12486 / 12486"}, ""},
       {"download 0 2047 '" + path("out.bin") + "'", {"download 100%  1.0 MiB / 1.0 MiB"}, ""},
+      // Only the chosen device is opened; the list says so.
+      {"--sim-devices 3 --device SIM00003 status ';' devices",
+       {"0      1     SIM00001             1-1          free",
+        "1      1     SIM00002             1-2          free",
+        "2      1     SIM00003             1-3          this process"},
+       ""},
+      {"--json --sim-devices 2 --device 1 status ';' devices",
+       {"{\"index\":1,\"kind\":1,\"vendor_id\":\"0x4D54\",\"product_id\":\"0x0001\","
+        "\"serial\":\"SIM00002\",\"location\":\"1-2\",\"path\":"},
+       ""},
       {"live --count 3 --out '" + path("live.bin") + "'", {}, "stopping live data"},
       {"gateway-config '" + config + "' ';' config send '" + config + "' ';' config get '" +
            path("back.bin") + "'",
@@ -182,6 +192,7 @@ TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
   };
   const std::vector<Case> cases = {
       {"--sim-devices 0 info", 1, "no device found"},
+      {"--sim-devices 2 --device NOPE info", 1, "no device matches 'NOPE'"},
       {"logfile 70 100 '" + path("log.txt") + "'", 1, "the device refused with status 2"},
       {"format", 2, "add --yes"},  // standard input is not a terminal
       {"download 5 4 '" + path("x.bin") + "'", 2, "END (4) is below START (5)"},

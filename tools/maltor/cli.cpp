@@ -61,6 +61,10 @@ void apply_global(GlobalOptions& options, std::string_view name,
   } else if (name == "--sim-devices") {
     // The virtual bus holds 16 devices.
     options.sim_devices = static_cast<std::uint32_t>(parse_number(value(), 16, "--sim-devices"));
+  } else if (name == "--device") {
+    options.device = value();
+    if (options.device.empty())
+      throw usage_error("--device needs a serial, location, path or index");
   } else if (name == "--lib") {
     options.library_path = value();
     if (options.library_path.empty()) throw usage_error("--lib needs a file path");

@@ -18,6 +18,7 @@ struct GlobalOptions {
   bool sim_high_speed = true;
   std::uint32_t sim_devices = 1;
   std::string library_path;  // --lib; empty: search by name
+  std::string device;        // --device; empty: discovery takes every device
   std::string script_path;   // --script; empty: commands come from the command line
 };
 

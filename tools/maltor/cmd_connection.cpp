@@ -1,6 +1,7 @@
 // Connection commands: devices, status.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "command.h"
 #include "device_link.h"
@@ -15,62 +16,48 @@ const char* speed_name(bool high_speed) {
   return high_speed ? "high" : "full";
 }
 
-void print_virtual_devices(const Session& session) {
-  const auto& devices = session.virtual_devices();
-  std::printf("Virtual devices plugged: %zu\n", devices.size());
-  for (const VirtualDevice& device : devices) {
-    if (device.kind == MALTOR_SIM_FOREIGN) {
-      std::printf("  id %d: foreign device, %s speed\n", device.id, speed_name(device.high_speed));
-    } else {
-      std::printf("  id %d: kind %u, %s speed\n", device.id, device.kind,
-                  speed_name(device.high_speed));
-    }
+// How MaltorListDevices tells who has a device.
+const char* in_use_name(std::uint8_t in_use) {
+  switch (in_use) {
+    case 0:
+      return "free";
+    case 1:
+      return "this process";
+    default:
+      return "another program";
   }
-}
-
-void json_virtual_devices(JsonWriter& json, const Session& session) {
-  json.key("virtual_devices").begin_array();
-  for (const VirtualDevice& device : session.virtual_devices()) {
-    json.begin_object().key("id").value(device.id).key("kind").value(device.kind);
-    json.key("speed").value(speed_name(device.high_speed)).end_object();
-  }
-  json.end_array();
 }
 
 int run_devices(Session& session, ArgList& args) {
   args.expect_done();
-  ConnectedDevice device{};
-  try {
-    device = connect(session);
-  } catch (const ToolError& error) {
-    // Show what was plugged even when discovery skipped all of it.
-    if (error.exit_code() == kExitFailed && session.options().sim && !session.json()) {
-      print_virtual_devices(session);
-    }
-    throw;
-  }
+  const std::vector<MaltorDeviceInfo> devices = list_devices(session.library());
+  if (devices.empty()) throw_no_device(session);
 
   if (session.json()) {
     JsonWriter json;
-    json.begin_object().key("connected").begin_object();
-    json.key("slot").value(0).key("kind").value(device.record.device_kind);
-    json.key("file_handle").value(hex(device.record.file_handle, 16));
-    json.key("endpoints").value(device.endpoints).end_object();
-    if (session.options().sim) json_virtual_devices(json, session);
-    json.end_object();
+    json.begin_object().key("devices").begin_array();
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      const MaltorDeviceInfo& device = devices[i];
+      json.begin_object().key("index").value(static_cast<std::uint64_t>(i));
+      json.key("kind").value(device.kind);
+      json.key("vendor_id").value(hex(device.vendor_id, 4));
+      json.key("product_id").value(hex(device.product_id, 4));
+      json.key("serial").value(device.serial).key("location").value(device.location);
+      json.key("path").value(device.path).key("in_use").value(in_use_name(device.in_use));
+      json.end_object();
+    }
+    json.end_array().end_object();
     std::printf("%s\n", json.text().c_str());
     return kExitOk;
   }
-  std::printf("Connected device (slot 0)\n");
-  std::printf("  kind         %u\n", device.record.device_kind);
-  std::printf("  file handle  %s\n", hex(device.record.file_handle, 16).c_str());
-  std::printf("  endpoints    %u\n", device.endpoints);
-  if (session.options().sim) {
-    print_virtual_devices(session);
-    if (session.virtual_devices().size() > 1) {
-      std::printf(
-          "(the library reports the device in slot 0 only; the others wait in slots 1-9)\n");
-    }
+  std::printf("%-6s %-5s %-20s %-12s %-16s %s\n", "index", "kind", "serial", "location", "in use",
+              "path");
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const MaltorDeviceInfo& device = devices[i];
+    std::printf("%-6zu %-5u %-20s %-12s %-16s %s\n", i, device.kind,
+                device.serial[0] != '\0' ? device.serial : "-",
+                device.location[0] != '\0' ? device.location : "-", in_use_name(device.in_use),
+                device.path);
   }
   return kExitOk;
 }
@@ -113,12 +100,14 @@ int run_status(Session& session, ArgList& args) {
 }
 
 constexpr Command kCommands[] = {
-    {"devices", "find the device and list what is connected",
+    {"devices", "list the devices present and who has them",
      "maltor [global options] devices\n"
      "\n"
-     "Runs discovery (DeviceIsReady, GetConnected) and shows the device in slot 0:\n"
-     "its kind, file handle and endpoint count. With --sim it also lists the\n"
-     "virtual devices plugged. Fails with \"no device found\" when there is none.\n",
+     "Lists every device present (MaltorListDevices) without opening any: its\n"
+     "index, kind, serial number, location, whether it is free, open in this\n"
+     "process or held by another program, and its path. The global option\n"
+     "--device takes the index, serial, location or path to work with one of them.\n"
+     "Fails with \"no device found\" when there is none.\n",
      run_devices},
     {"status", "show the connection record, endpoint count and link speed",
      "maltor [global options] status [--raw]\n"

@@ -29,6 +29,8 @@ constexpr const char* kGlobalHelp =
     "                    device that discovery skips (default 1)\n"
     "  --sim-speed S     high or full (default high)\n"
     "  --sim-devices N   how many virtual devices to plug, 0 to 16 (default 1)\n"
+    "  --device ID       work with this device only: its serial, location, path or\n"
+    "                    index as 'maltor devices' lists them\n"
     "  --script FILE     run the commands in FILE, one per line; # starts a comment,\n"
     "                    \"...\" or '...' keep blanks in a word\n"
     "  --json            print results as one JSON object per command\n"

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "device_link.h"
 #include "errors.h"
 
 namespace maltor::tool {
@@ -12,6 +13,7 @@ Library& Session::library() {
     library_.emplace(Library::load(options_.sim ? "MaltorUSBdrv_sim" : "MaltorUSBdrv"));
   }
   if (options_.sim) plug_virtual_devices(*library_);
+  if (!options_.device.empty()) select_device(*library_, options_.device);
   return *library_;
 }
 
