@@ -25,6 +25,8 @@ ctest --test-dir build-asan -j "$jobs" --output-on-failure >build-asan/ctest.log
 grep -E 'tests passed|Total Test time' build-asan/ctest.log | sed 's/^/[asan] /' || true
 [ $status -eq 0 ] || { cat build-asan/ctest.log; exit $status; }
 
+scripts/ci-several-devices.sh build
+
 # The Windows DLLs: cross-built, export tables checked, tests run under wine.
 mkdir -p build-win
 status=0
