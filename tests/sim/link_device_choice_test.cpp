@@ -125,6 +125,18 @@ TEST_F(DeviceChoice, DiscoveryOpensOnlyTheChosenDevice) {
   }
 }
 
+TEST_F(DeviceChoice, OfTwoDevicesAnsweringToTheIdTheFirstThatOpensIsTheOnlyOne) {
+  MaltorSim_SetIdentity(ids_[1], "LOG-A", nullptr);  // as the device of ids_[0]
+  ASSERT_EQ(MaltorSelectDevice("LOG-A"), MALTOR_OK);
+  ASSERT_NE(DeviceIsReady(), 0);
+  EXPECT_EQ(open_paths(), std::vector<std::string>{paths_[1]});
+
+  CloseDevice();
+  MaltorSim_SetOption(ids_[0], MALTOR_SIM_OPT_HELD_ELSEWHERE, 1);
+  ASSERT_NE(DeviceIsReady(), 0);
+  EXPECT_EQ(open_paths(), std::vector<std::string>{paths_[2]});
+}
+
 TEST_F(DeviceChoice, ChoosingClosesWhatItLeavesOutAndKeepsTheChosenSlotZero) {
   ASSERT_NE(DeviceIsReady(), 0);
   const platform::Handle chosen = usb_handle(0);
