@@ -89,6 +89,50 @@ void discovery_in_bus_order(DeviceRig& rig) {
   EXPECT_EQ(rig.api().GetConnected(&record), MALTOR_ERR_NO_DEVICE);
 }
 
+// A choice lets go of every other device; the list claims nothing; a choice
+// by serial, location or path opens only that device; a choice nobody answers
+// to waits for its device; clearing brings every device back.
+void list_and_choose(DeviceRig& rig) {
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);  // both devices in slots, whatever was open before
+  MaltorDeviceInfo devices[4] = {};
+  ASSERT_EQ(rig.api().MaltorListDevices(devices, 4), 2u) << "the foreign device is left out";
+  EXPECT_STREQ(devices[0].serial, "MTR0001");
+  EXPECT_STREQ(devices[1].serial, "MTR0002");
+  for (const MaltorDeviceInfo& device : {devices[0], devices[1]}) {
+    EXPECT_NE(device.location[0], '\0');
+    EXPECT_EQ(device.in_use, 1);
+  }
+  ASSERT_EQ(rig.api().MaltorSelectDevice(devices[1].serial), MALTOR_OK);
+  EXPECT_FALSE(rig.device_open(Port::kLogger));
+  EXPECT_FALSE(rig.device_open(Port::kSecond));
+  MaltorDeviceInfo again[2] = {};
+  ASSERT_EQ(rig.api().MaltorListDevices(again, 2), 2u);
+  EXPECT_EQ(again[0].in_use + again[1].in_use, 0) << "listing opened a device";
+  EXPECT_FALSE(rig.device_open(Port::kLogger));
+
+  for (const char* id : {devices[1].serial, devices[1].location, devices[1].path}) {
+    SCOPED_TRACE(id);
+    ASSERT_EQ(rig.api().MaltorSelectDevice(id), MALTOR_OK);
+    ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+    EXPECT_EQ(kind_in_slot_zero(rig), 2);
+    EXPECT_FALSE(rig.device_open(Port::kLogger)) << "left for other programs";
+    rig.api().CloseDevice();
+  }
+
+  rig.unplug(Port::kSecond);
+  ASSERT_EQ(rig.api().MaltorSelectDevice("MTR0002"), MALTOR_ERR_NO_DEVICE);
+  EXPECT_EQ(rig.api().DeviceIsReady(), 0);
+  rig.plug(Port::kSecond);
+  EXPECT_TRUE(eventually([&] { return rig.api().DeviceIsReady() == 4; }));
+  EXPECT_EQ(kind_in_slot_zero(rig), 2);
+
+  ASSERT_EQ(rig.api().MaltorSelectDevice(nullptr), MALTOR_OK);
+  rig.api().CloseDevice();
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  EXPECT_EQ(kind_in_slot_zero(rig), 1);
+  EXPECT_TRUE(rig.device_open(Port::kSecond));
+}
+
 void standard_exchange(DeviceRig& rig) {
   ASSERT_EQ(rig.api().DeviceIsReady(), 4);
   rig.with_model(Port::kLogger, [](DeviceModel& model) {
@@ -466,6 +510,7 @@ void abort_releases_a_read_blocked_on_another_thread(DeviceRig& rig) {
 
 const DeviceCase kDeviceCases[] = {
     {"DiscoveryInBusOrder", discovery_in_bus_order},
+    {"ListAndChoose", list_and_choose},
     {"StandardExchange", standard_exchange},
     {"ReplyThatNeverComes", reply_that_never_comes},
     {"ShortReply", short_reply},

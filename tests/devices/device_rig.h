@@ -29,7 +29,9 @@ namespace maltor::test {
   X(SCUSBSendStreamData)              \
   X(SCReflashFile)                    \
   X(ReflashStatusCallBack)            \
-  X(UpdateLoggerFirmware)
+  X(UpdateLoggerFirmware)             \
+  X(MaltorListDevices)                \
+  X(MaltorSelectDevice)
 
 struct Exports {
 #define MALTOR_EXPORT_FIELD(name) decltype(&::name) name;

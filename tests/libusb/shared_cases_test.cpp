@@ -27,6 +27,7 @@ class LibusbRig final : public DeviceRig {
       device->reset_model();
       device->break_configuration(false);
     }
+    MaltorSelectDevice(nullptr);
     link::ResetDeviceTable();
     link::g_sequence = 0;
     link::g_high_speed = 0;

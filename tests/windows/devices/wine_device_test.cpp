@@ -53,6 +53,7 @@ class WineRig final : public DeviceRig {
 
   void fresh() override {
     api_.CloseDevice();
+    api_.MaltorSelectDevice(nullptr);
     // With nothing plugged in, a readiness check empties the library's table.
     for (int device = 0; device < 5; ++device) {
       bench_.unplug(device);
