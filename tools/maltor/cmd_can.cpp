@@ -12,7 +12,7 @@
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
-#include "result_codes.h"
+#include "call_errors.h"
 
 namespace maltor::tool {
 
@@ -185,7 +185,7 @@ int can_dump(Session& session, ArgList& args, bool json_out) {
     }
     std::fflush(stdout);
   }
-  return interrupted() ? kExitInterrupted : kExitOk;
+  return interrupted() ? interrupt_exit_code() : kExitOk;
 }
 
 int run_can(Session& session, ArgList& args) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "command.h"
+#include "command_support.h"
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
@@ -38,19 +39,20 @@ void json_virtual_devices(JsonWriter& json, const Session& session) {
 }
 
 int run_devices(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   args.expect_done();
   ConnectedDevice device{};
   try {
     device = connect(session);
   } catch (const ToolError& error) {
     // Show what was plugged even when discovery skipped all of it.
-    if (error.exit_code() == kExitFailed && session.options().sim && !session.json()) {
+    if (error.exit_code() == kExitFailed && session.options().sim && !json_out) {
       print_virtual_devices(session);
     }
     throw;
   }
 
-  if (session.json()) {
+  if (json_out) {
     JsonWriter json;
     json.begin_object().key("connected").begin_object();
     json.key("slot").value(0).key("kind").value(device.record.device_kind);
@@ -76,6 +78,7 @@ int run_devices(Session& session, ArgList& args) {
 }
 
 int run_status(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   const bool raw = args.flag("--raw");
   args.expect_done();
   const ConnectedDevice device = connect(session);
@@ -85,15 +88,21 @@ int run_status(Session& session, ArgList& args) {
   const VirtualDevice* virtual_device = slot0_virtual_device(session);
   const char* speed = virtual_device ? speed_name(virtual_device->high_speed) : "unknown";
 
-  if (session.json()) {
+  if (json_out) {
     JsonWriter json;
     json.begin_object().key("kind").value(record.device_kind);
     json.key("file_handle").value(hex(record.file_handle, 16));
     json.key("reserved_word").value(hex(record.reserved_word, 16));
     json.key("reserved_half").value(hex(record.reserved_half, 4));
     json.key("endpoints").value(device.endpoints).key("speed").value(speed);
+    if (raw) {
+      std::uint8_t bytes[sizeof record];
+      std::memcpy(bytes, &record, sizeof record);
+      json.key("raw").value(hex_string(bytes));
+    }
     json.end_object();
     std::printf("%s\n", json.text().c_str());
+    return kExitOk;
   } else {
     std::printf("kind           %u\n", record.device_kind);
     std::printf("file handle    %s\n", hex(record.file_handle, 16).c_str());
@@ -114,14 +123,14 @@ int run_status(Session& session, ArgList& args) {
 
 constexpr Command kCommands[] = {
     {"devices", "find the device and list what is connected",
-     "maltor [global options] devices\n"
+     "maltor [global options] devices [--json]\n"
      "\n"
      "Runs discovery (DeviceIsReady, GetConnected) and shows the device in slot 0:\n"
      "its kind, file handle and endpoint count. With --sim it also lists the\n"
      "virtual devices plugged. Fails with \"no device found\" when there is none.\n",
      run_devices},
     {"status", "show the connection record, endpoint count and link speed",
-     "maltor [global options] status [--raw]\n"
+     "maltor [global options] status [--raw] [--json]\n"
      "\n"
      "Shows the fields of the connection record GetConnected fills (kind, file\n"
      "handle, reserved word and half-word), DeviceIsReady's endpoint count and the\n"

@@ -13,7 +13,7 @@
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
-#include "result_codes.h"
+#include "call_errors.h"
 
 namespace maltor::tool {
 
@@ -143,7 +143,8 @@ int clock_read(Session& session, bool json_out) {
   if (json_out) {
     JsonWriter json;
     json.begin_object().key("clock").value(std::uint64_t{value});
-    json.key("utc").value(format_clock_value(value)).key("host_unix_seconds").value(host);
+    json.key("utc").value(iso8601_utc(std::int64_t{value} * 1000000));
+    json.key("host_utc").value(iso8601_utc(host * 1000000));
     json.key("ahead_of_host_seconds").value(ahead).end_object();
     print_json(json);
     return kExitOk;
@@ -177,7 +178,7 @@ int clock_set(Session& session, ArgList& args, bool json_out) {
   if (json_out) {
     JsonWriter json;
     json.begin_object().key("clock").value(std::uint64_t{value});
-    json.key("utc").value(format_clock_value(value)).end_object();
+    json.key("utc").value(iso8601_utc(std::int64_t{value} * 1000000)).end_object();
     print_json(json);
   } else {
     std::printf("device clock set to %u (%s)\n", value, format_clock_value(value).c_str());

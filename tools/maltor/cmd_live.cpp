@@ -1,4 +1,5 @@
 // Live data: start it, print or save the records, stop it cleanly.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -11,7 +12,7 @@
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "result_codes.h"
+#include "call_errors.h"
 
 namespace maltor::tool {
 
@@ -53,7 +54,9 @@ class OutputFile {
  public:
   explicit OutputFile(const std::string& path)
       : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (file_ == nullptr) throw ToolError(kExitFailed, "live: cannot create " + path);
+    if (file_ == nullptr) {
+      throw ToolError(kExitFailed, "live: cannot create " + path + ": " + os_error_text(errno));
+    }
   }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -61,19 +64,26 @@ class OutputFile {
     if (file_ != nullptr) std::fclose(file_);
   }
   void write(const std::uint8_t* bytes, std::size_t length) {
-    if (std::fwrite(bytes, 1, length, file_) != length) {
-      throw ToolError(kExitFailed, "live: cannot write " + path_);
-    }
+    expected_ += length;
+    if (std::fwrite(bytes, 1, length, file_) != length || std::fflush(file_) != 0) fail();
+    written_ = expected_;
   }
   void close() {
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
-    if (!closed) throw ToolError(kExitFailed, "live: cannot write " + path_);
+    if (!closed) fail();
   }
 
  private:
+  // Records are flushed one by one, so what was flushed before is in the file.
+  [[noreturn]] void fail() {
+    throw ToolError(kExitFailed, "live: " + short_write_sentence(written_, expected_, path_, errno));
+  }
+
   std::string path_;
   std::FILE* file_;
+  std::uint64_t expected_ = 0;
+  std::uint64_t written_ = 0;
 };
 
 int run_live(Session& session, ArgList& args) {
@@ -124,11 +134,19 @@ int run_live(Session& session, ArgList& args) {
   if (out) out->close();
   std::fflush(stdout);
 
-  std::fprintf(stderr, "maltor: %llu records in %.1f s (%.1f records/s); stopping live data\n",
-               static_cast<unsigned long long>(received), seconds,
-               seconds > 0 ? static_cast<double>(received) / seconds : 0.0);
+  char rate[96];
+  std::snprintf(rate, sizeof rate, "%llu records in %.1f s (%.1f records/s); stopping live data",
+                static_cast<unsigned long long>(received), seconds,
+                seconds > 0 ? static_cast<double>(received) / seconds : 0.0);
+  note(rate);
   live.stop();
-  return interrupted() ? kExitInterrupted : kExitOk;
+  if (out && json_out) {
+    JsonWriter json;
+    json.begin_object().key("file").value(*out_path).key("records").value(received);
+    json.key("bytes").value(received * MALTOR_LIVE_RECORD_SIZE).end_object();
+    print_json(json);
+  }
+  return interrupted() ? interrupt_exit_code() : kExitOk;
 }
 
 constexpr Command kCommands[] = {
@@ -144,7 +162,8 @@ constexpr Command kCommands[] = {
      "  --out FILE      write the records to FILE as they came, one after another,\n"
      "                  with a progress line (records, rate) instead of hex lines\n"
      "  --parameter N   the 8-bit live-data parameter the device interprets (default 0)\n"
-     "  --json          one JSON object per record\n",
+     "  --json          one JSON object per record (JSON Lines); with --out, one\n"
+     "                  summary object at the end\n",
      run_live},
 };
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "call_errors.h"
 #include "errors.h"
 
 namespace maltor::tool {
@@ -30,6 +31,26 @@ void check_destination(const std::string& command, const std::string& path) {
     throw usage_error(command + ": the folder " + parent.string() + " does not exist");
   }
   if (fs::is_directory(path, error)) throw usage_error(command + ": " + path + " is a folder");
+}
+
+std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::string& path,
+                                              std::uint64_t expected) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) {
+    if (!fs::exists(path, error)) {
+      throw ToolError(kExitFailed, std::string(what) + ": " + short_write_sentence(0, expected, path, 0) +
+                                       " (there is no file)");
+    }
+    return std::nullopt;
+  }
+  const std::uint64_t size = fs::file_size(path, error);
+  if (!error && size < expected) {
+    throw ToolError(kExitFailed,
+                    std::string(what) + ": " + short_write_sentence(size, expected, path, 0),
+                    CallFailure{MALTOR_OK, result_text(MALTOR_OK), std::nullopt});
+  }
+  return size;
 }
 
 std::uint64_t input_file_size(const std::string& command, const std::string& path) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,13 @@ std::uint64_t option_number(ArgList& args, std::string_view name, std::uint64_t 
 // Refuses, before anything is sent, a file the library is to write but could
 // not create: its folder is missing, or a folder stands in its place.
 void check_destination(const std::string& command, const std::string& path);
+
+// After a call that reported writing `expected` bytes to `path`: when `path`
+// is a regular file that holds fewer, throws ToolError(kExitFailed,
+// "<what>: wrote N of M bytes to PATH"). Returns the file's size; nullopt when
+// `path` is not a regular file (a device or a pipe), whose size says nothing.
+std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::string& path,
+                                              std::uint64_t expected);
 
 // The size of the file the library is to read; a usage error when it is
 // missing or is not a file.
