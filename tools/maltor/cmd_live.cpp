@@ -50,42 +50,6 @@ class LiveSession {
   bool running_ = false;
 };
 
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& path)
-      : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (file_ == nullptr) {
-      throw ToolError(kExitFailed, "live: cannot create " + path + ": " + os_error_text(errno));
-    }
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  void write(const std::uint8_t* bytes, std::size_t length) {
-    expected_ += length;
-    if (std::fwrite(bytes, 1, length, file_) != length || std::fflush(file_) != 0) fail();
-    written_ = expected_;
-  }
-  void close() {
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!closed) fail();
-  }
-
- private:
-  // Records are flushed one by one, so what was flushed before is in the file.
-  [[noreturn]] void fail() {
-    throw ToolError(kExitFailed, "live: " + short_write_sentence(written_, expected_, path_, errno));
-  }
-
-  std::string path_;
-  std::FILE* file_;
-  std::uint64_t expected_ = 0;
-  std::uint64_t written_ = 0;
-};
-
 int run_live(Session& session, ArgList& args) {
   const bool json_out = wants_json(session, args);
   const auto parameter = static_cast<std::uint8_t>(option_number(args, "--parameter", 0xFF, 0));
@@ -97,7 +61,7 @@ int run_live(Session& session, ArgList& args) {
   const Library& library = session.library();
   const auto get_live_data = MALTOR_FUNCTION(library, GetLiveData);
   std::optional<OutputFile> out;
-  if (out_path) out.emplace(*out_path);
+  if (out_path) out.emplace("live", *out_path);
 
   LiveSession live(library, parameter);
   // Records go to stdout unless --out takes them; the rate then has stdout to

@@ -1,8 +1,10 @@
 #include "command_support.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include "call_errors.h"
 #include "errors.h"
@@ -51,6 +53,36 @@ std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::
                     CallFailure{MALTOR_OK, result_text(MALTOR_OK), std::nullopt});
   }
   return size;
+}
+
+OutputFile::OutputFile(std::string command, const std::string& path)
+    : command_(std::move(command)), path_(path), file_(std::fopen(path.c_str(), "wb")) {
+  if (file_ == nullptr) {
+    throw ToolError(kExitFailed,
+                    command_ + ": cannot create " + path + ": " + os_error_text(errno));
+  }
+}
+
+OutputFile::~OutputFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void OutputFile::write(const void* bytes, std::size_t length) {
+  expected_ += length;
+  if (std::fwrite(bytes, 1, length, file_) != length || std::fflush(file_) != 0) fail(errno);
+  written_ = expected_;
+}
+
+void OutputFile::close() {
+  const bool closed = std::fclose(file_) == 0;
+  const int os_error = errno;
+  file_ = nullptr;
+  if (!closed) fail(os_error);
+}
+
+void OutputFile::fail(int os_error) {
+  throw ToolError(kExitFailed,
+                  command_ + ": " + short_write_sentence(written_, expected_, path_, os_error));
 }
 
 std::uint64_t input_file_size(const std::string& command, const std::string& path) {

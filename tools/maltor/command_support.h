@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,29 @@ void check_destination(const std::string& command, const std::string& path);
 // `path` is not a regular file (a device or a pipe), whose size says nothing.
 std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::string& path,
                                               std::uint64_t expected);
+
+// A file the tool writes itself. Each write is flushed, so a failure can say
+// how much of what was handed over reached the file ("wrote N of M bytes to
+// PATH: <OS error>"); every write and the close are checked.
+class OutputFile {
+ public:
+  OutputFile(std::string command, const std::string& path);
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+  void write(const void* bytes, std::size_t length);
+  void write(std::string_view text) { write(text.data(), text.size()); }
+  void close();
+
+ private:
+  [[noreturn]] void fail(int os_error);
+
+  std::string command_;
+  std::string path_;
+  std::FILE* file_;
+  std::uint64_t expected_ = 0;
+  std::uint64_t written_ = 0;
+};
 
 // The size of the file the library is to read; a usage error when it is
 // missing or is not a file.
