@@ -12,6 +12,7 @@ using Family = std::span<const Command> (*)();
 constexpr Family kFamilies[] = {
     connection_commands, device_commands, storage_commands, transfer_commands,
     live_commands,       can_commands,    update_commands,  config_commands,
+    doctor_commands,
 };
 
 std::vector<const Command*> build_table() {
