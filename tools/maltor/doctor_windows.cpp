@@ -49,8 +49,9 @@ bool has_usb_interface(HDEVINFO set, SP_DEVINFO_DATA& device) {
 std::vector<DoctorCheck> host_usb_checks() {
   std::vector<DoctorCheck> checks;
   DoctorCheck present{"devices", CheckStatus::kOk, "", ""};
-  HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USB_DEVICE, nullptr, nullptr,
-                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  // Every present USB device, whatever its driver, so that one without the
+  // interface is found too.
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
   if (set != INVALID_HANDLE_VALUE) {
     for (DWORD index = 0;; ++index) {
       SP_DEVINFO_DATA device{};
@@ -80,7 +81,7 @@ std::vector<DoctorCheck> host_usb_checks() {
   }
   if (present.found.empty()) {
     present.status = CheckStatus::kFailed;
-    present.found = "no Maltor device (USB vendor 4D54) with a USB device interface";
+    present.found = "no Maltor device (USB vendor 4D54) present";
     present.fix = "plug the device in and switch it on; try another cable or port";
   }
   checks.insert(checks.begin(), present);
