@@ -28,8 +28,8 @@ std::string device_record(int port, const char* vendor, bool with_node) {
                 "A: busnum=1\n"
                 "A: devnum=%d\n"
                 "A: speed=480\n",
-                port, with_node ? ("N: bus/usb/001/" + std::to_string(100 + port) + "\n").c_str()
-                                : "",
+                port,
+                with_node ? ("N: bus/usb/001/" + std::to_string(100 + port) + "\n").c_str() : "",
                 100 + port, 100 + port, vendor, 100 + port);
   return text;
 }
@@ -60,7 +60,8 @@ ToolRun doctor() {
   std::FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    run.out.append(buffer, n);
   const int status = ::pclose(pipe);
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
@@ -84,10 +85,12 @@ TEST(DoctorTest, EachCheckSaysWhatItFoundOnTheEmulatedBus) {
         R"({"check":"interface 0 of )" + node + R"(","status":"ok","found":"free")"}},
       {"present, node cannot be opened",
        {device_record(1, "4d54", false)},
-       {R"({"check":"access )" + node + R"(","status":"failed","found":"this user cannot open it: No such file or directory","fix":"install the udev rule)"}},
+       {R"({"check":"access )" + node +
+        R"(","status":"failed","found":"this user cannot open it: No such file or directory","fix":"install the udev rule)"}},
       {"present, a kernel driver holds interface 0",
        {device_record(1, "4d54", true), interface_record(1, "usbhid")},
-       {R"({"check":"interface 0 of )" + node + R"(","status":"failed","found":"the kernel driver usbhid is bound to it","fix":"unbind it: echo 1-1:1.0 | sudo tee /sys/bus/usb/drivers/usbhid/unbind"})"}},
+       {R"({"check":"interface 0 of )" + node +
+        R"(","status":"failed","found":"the kernel driver usbhid is bound to it","fix":"unbind it: echo 1-1:1.0 | sudo tee /sys/bus/usb/drivers/usbhid/unbind"})"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

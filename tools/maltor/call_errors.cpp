@@ -91,8 +91,8 @@ void check_result(std::uint8_t code, std::string_view what,
                   std::span<const std::uint8_t> library_codes) {
   const std::optional<MaltorErrorDetail> detail = last_error_for(code);
   if (code == MALTOR_OK && !(detail && detail_means_loss(*detail))) return;
-  std::string reason = library_codes.empty() ? describe_result(code)
-                                             : describe_result(code, library_codes);
+  std::string reason =
+      library_codes.empty() ? describe_result(code) : describe_result(code, library_codes);
   if (detail && detail->text[0] != '\0') reason = trimmed_sentence(detail->text) + "; " + reason;
   fail(code, what, reason, detail, library_codes);
 }
@@ -116,8 +116,8 @@ std::string group_digits(std::uint64_t value) {
 
 std::string short_write_sentence(std::uint64_t done, std::uint64_t expected,
                                  const std::string& path, std::int32_t os_error) {
-  std::string sentence = "wrote " + group_digits(done) + " of " + group_digits(expected) +
-                         " bytes to " + path;
+  std::string sentence =
+      "wrote " + group_digits(done) + " of " + group_digits(expected) + " bytes to " + path;
   if (os_error != 0) sentence += ": " + os_error_text(os_error);
   return sentence;
 }
@@ -151,10 +151,10 @@ std::string error_json(const ToolError& error) {
 std::string os_error_text(std::int32_t os_error) {
 #ifdef _WIN32
   char text[256] = {};
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(os_error), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
-      sizeof text, nullptr);
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(os_error), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                     text, sizeof text, nullptr);
   std::string sentence(text, length);
   while (!sentence.empty() && (sentence.back() == '\n' || sentence.back() == '\r' ||
                                sentence.back() == '.' || sentence.back() == ' ')) {

@@ -126,8 +126,7 @@ CanFilter parse_can_filter(std::string_view text) {
   const std::size_t colon = text.find(':');
   const auto hex_field = [&](std::string_view field) {
     std::uint32_t value = 0;
-    const auto [end, error] =
-        std::from_chars(field.data(), field.data() + field.size(), value, 16);
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value, 16);
     if (field.empty() || error != std::errc{} || end != field.data() + field.size() ||
         value > 0x1FFFFFFF) {
       throw usage_error("can dump: filter '" + std::string(text) +

@@ -255,8 +255,8 @@ void ArgList::expect_done() const {
   if (words_.empty()) return;
   const std::string& word = words_.front();
   const bool option = options_end_ > 0 && is_option(word);
-  throw usage_error(command_ + ": unexpected " + (option ? "option" : "argument") + " '" +
-                    word + "' (see maltor " + command_ + " --help)");
+  throw usage_error(command_ + ": unexpected " + (option ? "option" : "argument") + " '" + word +
+                    "' (see maltor " + command_ + " --help)");
 }
 
 }  // namespace maltor::tool

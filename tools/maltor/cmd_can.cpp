@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "call_errors.h"
 #include "can_frame.h"
 #include "command.h"
 #include "command_support.h"
@@ -14,7 +15,6 @@
 #include "device_clock.h"
 #include "device_link.h"
 #include "errors.h"
-#include "call_errors.h"
 
 namespace maltor::tool {
 
@@ -187,8 +187,9 @@ int can_dump(Session& session, ArgList& args, bool json_out) {
     check_result(result, "receiving on bus " + std::to_string(bus) + " (CANRx)");
     if (frames != 1) {
       if (!odd_count_reported) {
-        note("the device answered with a frame count other than 0 or 1; no frame taken (said "
-             "once)");
+        note(
+            "the device answered with a frame count other than 0 or 1; no frame taken (said "
+            "once)");
         odd_count_reported = true;
       }
       continue;
@@ -309,7 +310,8 @@ int can_setup(Session& session, ArgList& args, bool json_out) {
   const auto bus = static_cast<std::uint16_t>(required_number(args, "BUS", 0xFFFF));
   args.expect_done();
   if (!setup && !nominal && !data) {
-    throw usage_error("can setup: nothing to set (give --bitrate ..., --data-bitrate ... or --init)");
+    throw usage_error(
+        "can setup: nothing to set (give --bitrate ..., --data-bitrate ... or --init)");
   }
   connect(session);
   const Library& library = session.library();
@@ -323,10 +325,10 @@ int can_setup(Session& session, ArgList& args, bool json_out) {
                  "loading the bit timing" + on_bus + " (CANParameterSet)");
   }
   if (data) {
-    check_result(MALTOR_FUNCTION(library, CANDataParameterSet)(&data_word, bus, data->bitrate,
-                                                               data->tseg1, data->tseg2, data->sjw,
-                                                               data->samples),
-                 "loading the data-phase bit timing" + on_bus + " (CANDataParameterSet)");
+    check_result(
+        MALTOR_FUNCTION(library, CANDataParameterSet)(&data_word, bus, data->bitrate, data->tseg1,
+                                                      data->tseg2, data->sjw, data->samples),
+        "loading the data-phase bit timing" + on_bus + " (CANDataParameterSet)");
   }
   if (json_out) {
     JsonWriter json;
@@ -339,9 +341,10 @@ int can_setup(Session& session, ArgList& args, bool json_out) {
   }
   if (setup) std::printf("bus set-up sent (InitBus)\n");
   if (nominal) {
-    std::printf("bus %u bit timing %u bit/s (tseg1 %u, tseg2 %u, sjw %u, samples %u): reply word %s\n",
-                bus, nominal->bitrate, nominal->tseg1, nominal->tseg2, nominal->sjw,
-                nominal->samples, hex(nominal_word, 8).c_str());
+    std::printf(
+        "bus %u bit timing %u bit/s (tseg1 %u, tseg2 %u, sjw %u, samples %u): reply word %s\n", bus,
+        nominal->bitrate, nominal->tseg1, nominal->tseg2, nominal->sjw, nominal->samples,
+        hex(nominal_word, 8).c_str());
   }
   if (data) {
     std::printf(

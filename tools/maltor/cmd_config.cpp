@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "device_link.h"
 #include "errors.h"
 #include "loader.h"
 #include "output.h"
-#include "call_errors.h"
 #include "watched_transfer.h"
 
 namespace maltor::tool {
@@ -101,7 +101,8 @@ int config_send(Session& session, ArgList& args, bool json_out) {
       MALTOR_FUNCTION(session.library(), SCReconfigureFile)(path.c_str(), &status);
   const bool have_word = result == MALTOR_OK || status != kNoWord;
   const std::string word = have_word ? hex(status, 4) : "none";
-  check_result(result, "sending the configuration " + path + " (SCReconfigureFile; device status word " + word + ")");
+  check_result(result, "sending the configuration " + path +
+                           " (SCReconfigureFile; device status word " + word + ")");
   if (json_out) {
     JsonWriter json;
     json.begin_object().key("file").value(path).key("bytes").value(size);
@@ -148,7 +149,8 @@ int config_get(Session& session, ArgList& args, bool json_out) {
   // MALTOR_ERR_EXCHANGE comes after a complete download too: the detail and
   // the file tell.
   if (result == MALTOR_ERR_EXCHANGE) {
-    if (const auto detail = last_error_for(result); detail && detail->kind != MALTOR_DETAIL_DEVICE) {
+    if (const auto detail = last_error_for(result);
+        detail && detail->kind != MALTOR_DETAIL_DEVICE) {
       check_file_result(result, what, path);
     }
   } else {

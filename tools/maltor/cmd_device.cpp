@@ -7,13 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "device_clock.h"
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
-#include "call_errors.h"
 
 namespace maltor::tool {
 

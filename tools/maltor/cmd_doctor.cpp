@@ -22,8 +22,8 @@ const char* check_status_name(CheckStatus status) {
 
 std::string format_check(const DoctorCheck& check) {
   static constexpr const char* kMarks[] = {"[ok]  ", "[warn]", "[FAIL]"};
-  std::string line = std::string(kMarks[static_cast<int>(check.status)]) + " " + check.name +
-                     ": " + check.found + "\n";
+  std::string line = std::string(kMarks[static_cast<int>(check.status)]) + " " + check.name + ": " +
+                     check.found + "\n";
   if (!check.fix.empty()) line += "       fix: " + check.fix + "\n";
   return line;
 }

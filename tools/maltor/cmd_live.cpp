@@ -6,13 +6,13 @@
 #include <string>
 #include <thread>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "call_errors.h"
 
 namespace maltor::tool {
 

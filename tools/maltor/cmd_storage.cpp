@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
-#include "call_errors.h"
 
 namespace maltor::tool {
 

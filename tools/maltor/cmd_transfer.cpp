@@ -4,13 +4,13 @@
 #include <optional>
 #include <string>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "call_errors.h"
 #include "sector_range.h"
 #include "watched_transfer.h"
 

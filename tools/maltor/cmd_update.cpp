@@ -11,13 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "call_errors.h"
 #include "transfer_frames.h"
 #include "update_log.h"
 #include "watched_transfer.h"
@@ -158,8 +158,9 @@ int run_update(Session& session, ArgList& args) {
     if (interrupted() && !stopped) {
       stopped = true;
       if (is_terminal(stderr)) std::fputc('\n', stderr);
-      note("stopping the firmware update (StopFirmwareUpdate); it ends after the block in "
-           "flight");
+      note(
+          "stopping the firmware update (StopFirmwareUpdate); it ends after the block in "
+          "flight");
       stop();  // fails only without a status callback, and one is set
     }
     bar->update(g_progress.load());
@@ -272,8 +273,8 @@ int run_reflash(Session& session, ArgList& args) {
   const std::uint64_t frames = receipt ? transfer_frames(kReflashImageBytes, limit) : 0;
 
   const std::string what = "reflashing the data processor with " + path + " (SCReflashFile)";
-  const WatchedTransfer transfer{"reflash", "", frames, true, {},
-                                 [&](std::uint8_t result) { check_result(result, what); }};
+  const WatchedTransfer transfer{
+      "reflash", "", frames, true, {}, [&](std::uint8_t result) { check_result(result, what); }};
   const auto started = std::chrono::steady_clock::now();
   const WatchedOutcome outcome = run_watched(
       transfer, [&] { return reflash(path.c_str()); },

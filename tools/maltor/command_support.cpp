@@ -41,7 +41,8 @@ std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::
   std::error_code error;
   if (!fs::is_regular_file(path, error)) {
     if (!fs::exists(path, error)) {
-      throw ToolError(kExitFailed, std::string(what) + ": " + short_write_sentence(0, expected, path, 0) +
+      throw ToolError(kExitFailed, std::string(what) + ": " +
+                                       short_write_sentence(0, expected, path, 0) +
                                        " (there is no file)");
     }
     return std::nullopt;
@@ -61,6 +62,8 @@ OutputFile::OutputFile(std::string command, const std::string& path)
     throw ToolError(kExitFailed,
                     command_ + ": cannot create " + path + ": " + os_error_text(errno));
   }
+  // Unbuffered: what fwrite reports written is in the file.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
 OutputFile::~OutputFile() {
@@ -69,8 +72,9 @@ OutputFile::~OutputFile() {
 
 void OutputFile::write(const void* bytes, std::size_t length) {
   expected_ += length;
-  if (std::fwrite(bytes, 1, length, file_) != length || std::fflush(file_) != 0) fail(errno);
-  written_ = expected_;
+  const std::size_t written = std::fwrite(bytes, 1, length, file_);
+  written_ += written;
+  if (written != length) fail(errno);
 }
 
 void OutputFile::close() {

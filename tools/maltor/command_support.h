@@ -39,8 +39,8 @@ void check_destination(const std::string& command, const std::string& path);
 std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::string& path,
                                               std::uint64_t expected);
 
-// A file the tool writes itself. Each write is flushed, so a failure can say
-// how much of what was handed over reached the file ("wrote N of M bytes to
+// A file the tool writes itself, unbuffered, so a failure can say how much of
+// what was handed over reached the file ("wrote N of M bytes to
 // PATH: <OS error>"); every write and the close are checked.
 class OutputFile {
  public:

@@ -10,7 +10,7 @@ namespace maltor::tool {
 enum class CheckStatus { kOk, kWarning, kFailed };
 
 struct DoctorCheck {
-  std::string name;   // "library", "devices", ...
+  std::string name;  // "library", "devices", ...
   CheckStatus status = CheckStatus::kOk;
   std::string found;  // what the check saw
   std::string fix;    // what to do about it; empty when nothing is wrong

@@ -60,7 +60,7 @@ std::vector<DoctorCheck> host_usb_checks() {
       const std::string id = instance_id(device);
       if (upper(id).find("VID_4D54") == std::string::npos) continue;
       present.found += (present.found.empty() ? "" : ", ") + id;
-      DoctorCheck interface{"interface of " + id, CheckStatus::kOk, "present", ""};
+      DoctorCheck interface { "interface of " + id, CheckStatus::kOk, "present", "" };
       if (!has_usb_interface(set, device)) {
         interface.status = CheckStatus::kFailed;
         interface.found = "the device has no USB device interface";
@@ -72,8 +72,9 @@ std::vector<DoctorCheck> host_usb_checks() {
       if (upper(service) != "WINUSB") {
         driver.status = CheckStatus::kFailed;
         driver.found = service.empty() ? "no driver installed" : service + ", not WinUSB";
-        driver.fix = "install WinUSB for the device (Device Manager: Update driver, or the "
-                     "maker's driver package)";
+        driver.fix =
+            "install WinUSB for the device (Device Manager: Update driver, or the "
+            "maker's driver package)";
       }
       checks.push_back(driver);
     }

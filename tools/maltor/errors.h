@@ -11,12 +11,12 @@ namespace maltor::tool {
 
 enum ExitCode : int {
   kExitOk = 0,
-  kExitFailed = 1,          // the command ran and failed (no device, exchange failed, ...)
-  kExitUsage = 2,           // bad options or arguments
-  kExitLibrary = 3,         // the library could not be loaded or lacks a function
-  kExitHangup = 129,        // SIGHUP: the terminal went away
-  kExitInterrupted = 130,   // Ctrl-C, as shells report SIGINT
-  kExitTerminated = 143,    // SIGTERM
+  kExitFailed = 1,         // the command ran and failed (no device, exchange failed, ...)
+  kExitUsage = 2,          // bad options or arguments
+  kExitLibrary = 3,        // the library could not be loaded or lacks a function
+  kExitHangup = 129,       // SIGHUP: the terminal went away
+  kExitInterrupted = 130,  // Ctrl-C, as shells report SIGINT
+  kExitTerminated = 143,   // SIGTERM
 };
 
 // What a failed library call left behind: its result code and, when the

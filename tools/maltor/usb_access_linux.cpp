@@ -26,7 +26,7 @@ constexpr const char* kMaltorVendor = "4d54";
 constexpr const char* kUdevRule = "packaging/linux/60-maltor.rules";
 // Where udev reads rules from; a rule anywhere else is never applied.
 constexpr const char* kUdevRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
-                                           "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
+                                            "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 // Where an install under /usr/local puts the rule, which udev does not read.
 constexpr const char* kUnreadRuleFolder = "/usr/local/lib/udev/rules.d";
 
@@ -219,8 +219,8 @@ std::vector<DoctorCheck> host_usb_checks() {
     } else if (!name.empty()) {
       held.status = CheckStatus::kFailed;
       held.found = "the kernel driver " + name + " is bound to it";
-      held.fix = "unbind it: echo " + interface + " | sudo tee /sys/bus/usb/drivers/" + name +
-                 "/unbind";
+      held.fix =
+          "unbind it: echo " + interface + " | sudo tee /sys/bus/usb/drivers/" + name + "/unbind";
     }
     checks.push_back(held);
   }
