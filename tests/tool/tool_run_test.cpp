@@ -2,6 +2,7 @@
 // user (output, files, exit codes) across the command, the library and the
 // device.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,6 +179,8 @@ TEST_F(ToolRunTest, FirmwareUpdateOutcomeIsTheProgressLogs) {
 }
 
 TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
+  const std::string fifo = path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
     std::string args;
     int exit_code;
@@ -189,6 +192,8 @@ TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
       {"format", 2, "add --yes"},  // standard input is not a terminal
       {"download 5 4 '" + path("x.bin") + "'", 2, "END (4) is below START (5)"},
       {"can send 0 800#00", 2, "the ID is out of range"},
+      // The library would remove the pipe and write a plain file in its place.
+      {"download 0 1 '" + fifo + "'", 1, "pipe is not a regular file"},
       {"firmware-version '" + path("missing.bin") + "'", 1, "no such file"},
       {"update logger '" + path("missing.bin") + "' --log '" + path("u.log") + "'", 2,
        "missing.bin does not exist"},

@@ -155,7 +155,6 @@ int can_dump(Session& session, ArgList& args, bool json_out) {
   }
   const auto bus = static_cast<std::uint8_t>(required_number(args, "BUS", 0xFF));
   args.expect_done();
-  if (log_path) check_destination("can dump", *log_path);
   connect(session);
   const auto receive = MALTOR_FUNCTION(session.library(), CANRx);
   std::optional<OutputFile> log;

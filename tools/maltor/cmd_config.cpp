@@ -156,9 +156,9 @@ int config_get(Session& session, ArgList& args, bool json_out) {
   } else {
     check_file_result(result, what, path);
   }
-  const std::optional<std::uint64_t> written = check_file_holds("config get", path, expected);
-  if (written && *written != expected) {
-    throw ToolError(kExitFailed, "config get: " + path + " holds " + group_digits(*written) +
+  const std::uint64_t written = check_file_holds("config get", path, expected);
+  if (written != expected) {
+    throw ToolError(kExitFailed, "config get: " + path + " holds " + group_digits(written) +
                                      " bytes, but the device reported " + group_digits(expected));
   }
   if (json_out) {

@@ -32,23 +32,23 @@ void check_destination(const std::string& command, const std::string& path) {
   if (!parent.empty() && !fs::is_directory(parent, error)) {
     throw usage_error(command + ": the folder " + parent.string() + " does not exist");
   }
-  if (fs::is_directory(path, error)) throw usage_error(command + ": " + path + " is a folder");
+  const fs::file_status status = fs::status(path, error);
+  if (fs::is_directory(status)) throw usage_error(command + ": " + path + " is a folder");
+  // The library removes its destination before it creates the file: a device
+  // node or a pipe would be replaced by a plain file, and nothing would say so.
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    throw ToolError(kExitFailed, command + ": " + path +
+                                     " is not a regular file; maltor writes only regular files "
+                                     "(it would be replaced)");
+  }
 }
 
-std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::string& path,
-                                              std::uint64_t expected) {
+std::uint64_t check_file_holds(std::string_view what, const std::string& path,
+                               std::uint64_t expected) {
   namespace fs = std::filesystem;
   std::error_code error;
-  if (!fs::is_regular_file(path, error)) {
-    if (!fs::exists(path, error)) {
-      throw ToolError(kExitFailed, std::string(what) + ": " +
-                                       short_write_sentence(0, expected, path, 0) +
-                                       " (there is no file)");
-    }
-    return std::nullopt;
-  }
-  const std::uint64_t size = fs::file_size(path, error);
-  if (!error && size < expected) {
+  const std::uint64_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
+  if (error || size < expected) {
     throw ToolError(kExitFailed,
                     std::string(what) + ": " + short_write_sentence(size, expected, path, 0),
                     CallFailure{MALTOR_OK, result_text(MALTOR_OK), std::nullopt});

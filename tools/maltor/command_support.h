@@ -29,15 +29,16 @@ std::uint64_t option_number(ArgList& args, std::string_view name, std::uint64_t 
                             std::uint64_t fallback);
 
 // Refuses, before anything is sent, a file the library is to write but could
-// not create: its folder is missing, or a folder stands in its place.
+// not create (its folder is missing, or a folder stands in its place), and one
+// that is there but not a regular file (a device, a pipe), which the library
+// would remove and replace.
 void check_destination(const std::string& command, const std::string& path);
 
-// After a call that reported writing `expected` bytes to `path`: when `path`
-// is a regular file that holds fewer, throws ToolError(kExitFailed,
-// "<what>: wrote N of M bytes to PATH"). Returns the file's size; nullopt when
-// `path` is not a regular file (a device or a pipe), whose size says nothing.
-std::optional<std::uint64_t> check_file_holds(std::string_view what, const std::string& path,
-                                              std::uint64_t expected);
+// After a call that reported writing `expected` bytes to `path`: when the
+// file holds fewer (or is missing), throws ToolError(kExitFailed,
+// "<what>: wrote N of M bytes to PATH"). Returns the file's size.
+std::uint64_t check_file_holds(std::string_view what, const std::string& path,
+                               std::uint64_t expected);
 
 // A file the tool writes itself, unbuffered, so a failure can say how much of
 // what was handed over reached the file ("wrote N of M bytes to
