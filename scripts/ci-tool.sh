@@ -150,6 +150,20 @@ else
   echo "[tool] no /dev/full here and none can be made: its check is skipped"
 fi
 
+# The bash completion offers commands and a command's options from the help.
+checks=$((checks + 1))
+completions=$(bash -c '
+  source tools/maltor/maltor.bash-completion
+  complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _maltor; echo "${COMPREPLY[*]}"; }
+  complete_words "$1" --sim do
+  complete_words "$1" can dump 0 --l' _ "${maltor[0]}")
+[ "$completions" = $'download doctor\n--log' ] || fail "bash completion gave: $completions"
+# The man page has a section for every command.
+checks=$((checks + 1))
+man_page=$build/tools/maltor/maltor.1
+[ "$(grep -c '^\.SS ' "$man_page")" -eq "$("${maltor[@]}" --help | sed -n '/^Commands:/,/^$/p' | awk 'NR > 1 && NF' | wc -l)" ] ||
+  fail "$man_page lacks a command"
+
 seconds=$(($(date +%s) - started))
 if [ "$failed" -ne 0 ]; then
   echo "[tool] $failed of $checks shell checks failed (${seconds}s)"

@@ -46,6 +46,9 @@ void apply_global(GlobalOptions& options, std::string_view name,
   } else if (name == "--version") {
     no_value();
     options.version = true;
+  } else if (name == "--man") {
+    no_value();
+    options.man = true;
   } else if (name == "--json") {
     no_value();
     options.json = true;

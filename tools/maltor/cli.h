@@ -13,6 +13,7 @@ namespace maltor::tool {
 struct GlobalOptions {
   bool help = false;
   bool version = false;
+  bool man = false;
   bool json = false;
   bool quiet = false;  // no progress bars and no notes on stderr
   bool sim = false;

@@ -14,6 +14,7 @@
 #include "command_support.h"
 #include "console.h"
 #include "errors.h"
+#include "man_page.h"
 #include "session.h"
 
 namespace maltor::tool {
@@ -41,6 +42,7 @@ constexpr const char* kGlobalHelp =
     "                    {\"error\": ..., \"result\": N, \"text\": ..., \"detail\": {...}}\n"
     "  -q, --quiet       no progress bars and no notes on stderr\n"
     "  --version         the tool's version and the loaded library's\n"
+    "  --man             print this manual as a roff man page (maltor.1)\n"
     "  -h, --help        this help; 'maltor COMMAND --help' explains a command\n"
     "  --                end of the options: what follows is a command and its\n"
     "                    words, taken as they are (also inside a command)\n"
@@ -152,6 +154,10 @@ int run(int argc, char** argv) {
   set_quiet(parsed.options.quiet);
   if (parsed.options.help) {
     print_global_help();
+    return kExitOk;
+  }
+  if (parsed.options.man) {
+    std::printf("%s", man_page(kGlobalHelp, kGlobalHelpTail).c_str());
     return kExitOk;
   }
   if (parsed.options.version) {
