@@ -103,24 +103,24 @@ int config_send(Session& session, ArgList& args, bool json_out) {
   const std::string word = have_word ? hex(status, 4) : "none";
   check_result(result, "sending the configuration " + path +
                            " (SCReconfigureFile; device status word " + word + ")");
+  // The device answers 0 when it took the file; another word is its refusal
+  // (a wrong sum, a frame out of order, a file too large for it), which the
+  // library does not look at. In JSON the refusal is the command's one document.
+  const ToolError refusal(kExitFailed,
+                          "config send: the device did not take the configuration "
+                          "(status word " +
+                              word + ", not 0)");
+  if (json_out && status != 0) throw refusal;
   if (json_out) {
     JsonWriter json;
     json.begin_object().key("file").value(path).key("bytes").value(size);
-    json.key("status_word").value(unsigned{status}).key("taken").value(status == 0).end_object();
+    json.key("status_word").value(unsigned{status}).end_object();
     print_json(json);
   } else {
     std::printf("configuration sent: %llu bytes from %s; device status word %s\n",
                 static_cast<unsigned long long>(size), path.c_str(), word.c_str());
   }
-  // The device answers 0 when it took the file; another word is its refusal
-  // (a wrong sum, a frame out of order, a file too large for it), which the
-  // library does not look at.
-  if (status != 0) {
-    throw ToolError(kExitFailed,
-                    "config send: the device did not take the configuration "
-                    "(status word " +
-                        word + ", not 0)");
-  }
+  if (status != 0) throw refusal;
   return kExitOk;
 }
 

@@ -42,8 +42,13 @@ int run_info(Session& session, ArgList& args) {
   // Each value is read on its own, so that one refused query does not hide the others.
   std::vector<std::string> failures;
   const auto read = [&](std::uint8_t code, const char* call) {
-    if (code != MALTOR_OK) failures.push_back(std::string(call) + ": " + describe_result(code));
-    return code == MALTOR_OK;
+    try {
+      check_result(code, call);
+      return true;
+    } catch (const ToolError& error) {
+      failures.push_back(error.what());
+      return false;
+    }
   };
   std::vector<std::pair<std::string, std::string>> lines;
   JsonWriter json;
@@ -111,10 +116,12 @@ int run_info(Session& session, ArgList& args) {
   }
 
   if (json_out) {
+    // One document either way: the failed queries are in it.
     json.key("errors").begin_array();
     for (const std::string& failure : failures) json.value(failure);
     json.end_array().end_object();
     print_json(json);
+    return failures.empty() ? kExitOk : kExitFailed;
   } else {
     for (const auto& [label, value] : lines) std::printf("%-18s%s\n", label.c_str(), value.c_str());
     std::printf("%s", dumps.c_str());
