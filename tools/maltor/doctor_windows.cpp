@@ -60,13 +60,13 @@ std::vector<DoctorCheck> host_usb_checks() {
       const std::string id = instance_id(device);
       if (upper(id).find("VID_4D54") == std::string::npos) continue;
       present.found += (present.found.empty() ? "" : ", ") + id;
-      DoctorCheck interface { "interface of " + id, CheckStatus::kOk, "present", "" };
+      DoctorCheck usb_interface{"interface of " + id, CheckStatus::kOk, "present", ""};
       if (!has_usb_interface(set, device)) {
-        interface.status = CheckStatus::kFailed;
-        interface.found = "the device has no USB device interface";
-        interface.fix = "replug the device; if it stays, reinstall its driver in Device Manager";
+        usb_interface.status = CheckStatus::kFailed;
+        usb_interface.found = "the device has no USB device interface";
+        usb_interface.fix = "replug the device; if it stays, reinstall its driver in Device Manager";
       }
-      checks.push_back(interface);
+      checks.push_back(usb_interface);
       const std::string service = driver_service(set, device);
       DoctorCheck driver{"driver of " + id, CheckStatus::kOk, "WinUSB", ""};
       if (upper(service) != "WINUSB") {
