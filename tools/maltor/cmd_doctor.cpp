@@ -30,11 +30,6 @@ std::string format_check(const DoctorCheck& check) {
 
 namespace {
 
-std::string version_text(std::uint32_t version) {
-  return std::to_string(version >> 16) + "." + std::to_string(version >> 8 & 0xFF) + "." +
-         std::to_string(version & 0xFF);
-}
-
 DoctorCheck library_check(Session& session) {
   DoctorCheck check{"library", CheckStatus::kOk, "", ""};
   try {

@@ -15,6 +15,11 @@ void print_json(const JsonWriter& json) {
   std::printf("%s\n", json.text().c_str());
 }
 
+std::string version_text(std::uint32_t version) {
+  return std::to_string(version >> 16) + "." + std::to_string(version >> 8 & 0xFF) + "." +
+         std::to_string(version & 0xFF);
+}
+
 std::uint64_t required_number(ArgList& args, std::string_view what, std::uint64_t max) {
   return parse_number(args.required(what), max, what);
 }

@@ -21,6 +21,10 @@ inline bool wants_json(const Session& session, ArgList& args) {
 // Prints one JSON object on its own line.
 void print_json(const JsonWriter& json);
 
+// A library version as MaltorGetVersion gives it, (major << 16) | (minor << 8)
+// | patch, as "0.2.0".
+std::string version_text(std::uint32_t version);
+
 // A positional number no greater than `max`, e.g. required_number(args, "BUS", 0xFFFF).
 std::uint64_t required_number(ArgList& args, std::string_view what, std::uint64_t max);
 

@@ -64,7 +64,8 @@ std::vector<DoctorCheck> host_usb_checks() {
       if (!has_usb_interface(set, device)) {
         usb_interface.status = CheckStatus::kFailed;
         usb_interface.found = "the device has no USB device interface";
-        usb_interface.fix = "replug the device; if it stays, reinstall its driver in Device Manager";
+        usb_interface.fix =
+            "replug the device; if it stays, reinstall its driver in Device Manager";
       }
       checks.push_back(usb_interface);
       const std::string service = driver_service(set, device);

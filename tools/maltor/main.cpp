@@ -93,11 +93,6 @@ std::vector<CommandLine> read_script(const std::string& path) {
   return commands;
 }
 
-std::string version_text(std::uint32_t version) {
-  return std::to_string(version >> 16) + "." + std::to_string(version >> 8 & 0xFF) + "." +
-         std::to_string(version & 0xFF);
-}
-
 // The tool's version, and the library's as MaltorGetVersion reports it.
 int print_version(Session& session) {
   const std::string tool = version_text(MALTOR_USBDRV_VERSION);

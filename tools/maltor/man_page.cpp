@@ -2,6 +2,7 @@
 
 #include "MaltorUSBdrv.h"
 #include "command.h"
+#include "command_support.h"
 
 namespace maltor::tool {
 
@@ -27,9 +28,7 @@ std::string man_page(std::string_view global_help, std::string_view help_tail) {
   // The help's list of commands becomes a section of its own.
   constexpr std::string_view kListHeading = "Commands:\n";
   if (global_help.ends_with(kListHeading)) global_help.remove_suffix(kListHeading.size());
-  const std::string version = std::to_string(MALTOR_USBDRV_VERSION_MAJOR) + "." +
-                              std::to_string(MALTOR_USBDRV_VERSION_MINOR) + "." +
-                              std::to_string(MALTOR_USBDRV_VERSION_PATCH);
+  const std::string version = version_text(MALTOR_USBDRV_VERSION);
   std::string page = ".TH MALTOR 1 \"\" \"maltor " + version + "\" \"User Commands\"\n";
   page += ".SH NAME\nmaltor \\- talk to Maltor data loggers, CAN gateways and data processors\n";
   page += ".SH SYNOPSIS\n.nf\n" + roff_literal(global_help) + ".fi\n";
