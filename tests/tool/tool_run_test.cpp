@@ -257,6 +257,16 @@ TEST_F(ToolRunTest, JsonErrorsGoToStdout) {
   const ToolRun failed = maltor("--sim-devices 0 info --json");
   EXPECT_EQ(failed.exit_code, 1);
   EXPECT_TRUE(failed.out.starts_with("{\"error\":\"no device found\"")) << failed.out;
+  // In a sequence: the documents of the commands that ran, then the error
+  // naming its command, with the device's status kept.
+  const ToolRun second = maltor("--json clock ';' logfile 70 100 '" + path("log.txt") + "'");
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_TRUE(second.out.starts_with("{\"clock\":")) << second.out;
+  EXPECT_NE(second.out.find("\n{\"error\":\"command 2 (logfile): reading the log file of section "
+                            "70 (MirelGetFirstLogFile): the device refused with status 2\","
+                            "\"result\":2,\"text\":\"device status 2\""),
+            std::string::npos)
+      << second.out;
 }
 
 }  // namespace

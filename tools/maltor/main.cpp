@@ -171,8 +171,9 @@ int run(int argc, char** argv) {
   // In a sequence, errors say which command they come from.
   const auto in_context = [&](const CommandLine& line, const ToolError& error) {
     if (commands.size() == 1) return error;
-    return ToolError(error.exit_code(),
-                     line.origin + " (" + line.words.front() + "): " + error.what());
+    const std::string message = line.origin + " (" + line.words.front() + "): " + error.what();
+    if (!error.failure()) return ToolError(error.exit_code(), message);
+    return ToolError(error.exit_code(), message, *error.failure());
   };
   // A misspelt name fails the run before any command touches the device.
   for (const CommandLine& line : commands) {
