@@ -68,12 +68,7 @@ int run_doctor(Session& session, ArgList& args) {
     for (const DoctorCheck& check : checks) {
       json.begin_object().key("check").value(check.name);
       json.key("status").value(check_status_name(check.status)).key("found").value(check.found);
-      json.key("fix");
-      if (check.fix.empty()) {
-        json.null();
-      } else {
-        json.value(check.fix);
-      }
+      json.key("fix").value_or_null(check.fix.empty() ? std::nullopt : std::optional(check.fix));
       json.end_object();
     }
     json.end_array().end_object();

@@ -221,7 +221,7 @@ constexpr Command kCommands[] = {
      "  --json          one JSON object, every field of every record, for scripts\n",
      run_logs},
     {"format", "format the card, erasing every log (asks first)",
-     "maltor [global options] format [--parameter N] [--yes]\n"
+     "maltor [global options] format [--parameter N] [--yes] [--json]\n"
      "\n"
      "Formats the whole card (SCSDFormat) and shows the device's format reply.\n"
      "Asks for confirmation on the terminal first; without a terminal it refuses\n"

@@ -190,17 +190,8 @@ int run_update(Session& session, ArgList& args) {
     JsonWriter json;
     json.begin_object().key("target").value(target).key("file").value(path);
     json.key("finished").value(finished).key("transferred_bytes");
-    if (state.transferred) {
-      json.value(std::uint64_t{*state.transferred});
-    } else {
-      json.null();
-    }
-    json.key("failure");
-    if (state.failure.empty()) {
-      json.null();
-    } else {
-      json.value(state.failure);
-    }
+    json.value_or_null(state.transferred).key("failure");
+    json.value_or_null(state.failure.empty() ? std::nullopt : std::optional(state.failure));
     json.key("stopped").value(stopped).key("log").value(*log).end_object();
     print_json(json);
   } else {
@@ -297,12 +288,7 @@ int run_reflash(Session& session, ArgList& args) {
     json.begin_object().key("file").value(path).key("bytes").value(size);
     json.key("image_bytes").value(std::uint64_t{kReflashImageBytes}).key("seconds");
     json.value(static_cast<std::uint64_t>(seconds + 0.5)).key("frames");
-    if (frames > 0) {
-      json.value(frames);
-    } else {
-      json.null();
-    }
-    json.end_object();
+    json.value_or_null(frames > 0 ? std::optional(frames) : std::nullopt).end_object();
     print_json(json);
   } else {
     std::printf("%s\n", line.c_str());
