@@ -96,6 +96,8 @@ std::vector<CommandLine> read_script(const std::string& path) {
 // The tool's version, and the library's as MaltorGetVersion reports it.
 int print_version(Session& session) {
   const std::string tool = version_text(MALTOR_USBDRV_VERSION);
+  // The tool's own version shows even when no library can be loaded.
+  if (!session.json()) std::printf("maltor %s\n", tool.c_str());
   Library& library = session.library();
   std::string loaded = "unknown (the library has no MaltorGetVersion)";
   if (library.exports("MaltorGetVersion")) {
@@ -107,8 +109,7 @@ int print_version(Session& session) {
     json.key("library_path").value(library.path()).end_object();
     print_json(json);
   } else {
-    std::printf("maltor %s\nlibrary %s (%s)\n", tool.c_str(), loaded.c_str(),
-                library.path().c_str());
+    std::printf("library %s (%s)\n", loaded.c_str(), library.path().c_str());
   }
   return kExitOk;
 }
