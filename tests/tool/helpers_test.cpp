@@ -229,6 +229,8 @@ class CallErrorsTest : public testing::Test {
 // What a call's result and detail turn into: nothing, or the message and the
 // JSON error document the user sees.
 TEST_F(CallErrorsTest, ResultAndDetailDecideTheOutcome) {
+  // EFBIG on POSIX ("File too large"); another error on Windows, in its words.
+  const std::string os_text = os_error_text(27);
   struct Case {
     const char* name;
     std::uint8_t result;
@@ -241,8 +243,10 @@ TEST_F(CallErrorsTest, ResultAndDetailDecideTheOutcome) {
       {"success, nothing said", 0, MALTOR_DETAIL_NONE, 0, "", ""},
       // Success with lost bytes fails: the file holds less than was sent.
       {"success, file error", 0, MALTOR_DETAIL_FILE, 0,
-       "saving: wrote 102,400 of 1,048,576 bytes to out.bin: File too large",
-       R"("result":0,"text":"Other","detail":{"kind":"file","os_error":27,"os_error_text":"File too large","bytes_done":102400,"bytes_expected":1048576,"text":"out.bin is full."},"exit":1})"},
+       "saving: wrote 102,400 of 1,048,576 bytes to out.bin: " + os_text,
+       R"("result":0,"text":"Other","detail":{"kind":"file","os_error":27,"os_error_text":")" +
+           os_text +
+           R"(","bytes_done":102400,"bytes_expected":1048576,"text":"out.bin is full."},"exit":1})"},
       // A device remark on a successful call is not a failure.
       {"success, device note", 0, MALTOR_DETAIL_DEVICE, 0, "", ""},
       // A detail left by an earlier call with another result is not this call's.
@@ -255,7 +259,7 @@ TEST_F(CallErrorsTest, ResultAndDetailDecideTheOutcome) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    set_detail(c.detail_result, c.kind, 27 /* EFBIG */, 102400, 1048576, "out.bin is full.");
+    set_detail(c.detail_result, c.kind, 27, 102400, 1048576, "out.bin is full.");
     if (c.kind == MALTOR_DETAIL_NONE) g_detail = {};
     try {
       check_file_result(c.result, "saving", "out.bin");
