@@ -27,3 +27,16 @@ function(maltor_add_gtest target)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
   endif()
 endfunction()
+
+# The LD_PRELOAD value for programs that run against umockdev's emulated
+# devices: its preload library, after the sanitizer runtime, which insists on
+# being loaded first.
+function(maltor_umockdev_preload out_var)
+  set(preload libumockdev-preload.so.0)
+  if(MALTOR_SANITIZE)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                    OUTPUT_VARIABLE asan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(preload "${asan_runtime}:${preload}")
+  endif()
+  set(${out_var} "${preload}" PARENT_SCOPE)
+endfunction()

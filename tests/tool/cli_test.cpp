@@ -108,5 +108,24 @@ TEST(ArgListTest, ConsumesOptionsAndRejectsLeftovers) {
   EXPECT_THROW(missing.value("--from"), ToolError);
 }
 
+// After "--" nothing is an option: a file may be called "-x" or "--json".
+TEST(ArgListTest, DoubleDashEndsTheOptions) {
+  const ParsedCommandLine parsed =
+      parse_command_line(Words{"-q", "--version", "--", "download", "--json", "--", "-f"});
+  EXPECT_TRUE(parsed.options.quiet);
+  EXPECT_TRUE(parsed.options.version);
+  ASSERT_EQ(words_of(parsed.commands), (std::vector<Words>{{"download", "--json", "--", "-f"}}));
+
+  ArgList args("download", std::span(parsed.commands[0].words).subspan(1));
+  EXPECT_TRUE(args.flag("--json"));
+  EXPECT_FALSE(args.flag("-f"));
+  EXPECT_FALSE(args.value("-f").has_value());
+  EXPECT_EQ(args.positional(), "-f");
+  EXPECT_NO_THROW(args.expect_done());
+
+  ArgList left("download", Words{"--", "--json"});
+  EXPECT_THROW(left.expect_done(), ToolError);  // "--json" is an unused argument here
+}
+
 }  // namespace
 }  // namespace maltor::tool

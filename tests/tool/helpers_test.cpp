@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "MaltorUSBdrv.h"
+#include "call_errors.h"
 #include "can_frame.h"
 #include "console.h"
 #include "device_clock.h"
 #include "errors.h"
 #include "output.h"
 #include "progress.h"
-#include "result_codes.h"
 #include "sector_range.h"
 #include "transfer_frames.h"
 #include "update_log.h"
@@ -201,31 +201,135 @@ TEST(TextOutputTest, RangesCollapseAndColumnsFitTheirWidestCell) {
             "10  1048576  \"LONGER\"\n");
 }
 
-TEST(ResultCodesTest, DescriptionsTellWhoseCodeItIs) {
-  EXPECT_EQ(describe_result(200), "unknown result (result 200)");
-  // Code 1 reads one way for update starts, another for file transfers.
-  EXPECT_EQ(describe_result(MALTOR_ERR_UPDATE_RUNNING),
-            "refused: a firmware update is running (result 1)");
-  EXPECT_EQ(describe_transfer_result(MALTOR_ERR_TRANSFER),
-            "a frame was not written or its reply not read (result 1)");
-  EXPECT_EQ(describe_transfer_result(MALTOR_ERR_ARGUMENT),
-            "an argument is out of range; nothing was sent (result 11)");
-  // A device status may share its number with one of the library's codes
-  // (a status that does not is checked end to end).
-  const std::uint8_t library_codes[] = {MALTOR_ERR_EXCHANGE, MALTOR_ERR_NO_DEVICE};
-  EXPECT_EQ(describe_result(MALTOR_ERR_NO_DEVICE, library_codes),
-            "no device open (result 7), or the device refused with status 7");
+// A library stand-in for the error services: one result text and one detail.
+MaltorErrorDetail g_detail{};
+const char* MALTOR_CALL fake_result_text(std::uint8_t code) {
+  return code == MALTOR_ERR_EXCHANGE ? "The exchange with the device failed." : "Other.";
+}
+std::uint8_t MALTOR_CALL fake_last_error(MaltorErrorDetail* detail) {
+  *detail = g_detail;
+  return g_detail.kind;
 }
 
-TEST(ResultCodesTest, FailedChecksThrow) {
-  EXPECT_THROW(check_transfer_result(MALTOR_ERR_TRANSFER, "reflashing"), ToolError);
+class CallErrorsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_detail = {};
+    use_library_errors({fake_result_text, fake_last_error});
+  }
+  void TearDown() override { use_library_errors({}); }
+
+  static void set_detail(std::uint8_t result, std::uint8_t kind, std::int32_t os_error,
+                         std::uint64_t done, std::uint64_t expected, const char* text) {
+    g_detail = {result, kind, os_error, done, expected, {}};
+    std::snprintf(g_detail.text, sizeof g_detail.text, "%s", text);
+  }
+};
+
+// What a call's result and detail turn into: nothing, or the message and the
+// JSON error document the user sees.
+TEST_F(CallErrorsTest, ResultAndDetailDecideTheOutcome) {
+  // EFBIG on POSIX ("File too large"); another error on Windows, in its words.
+  const std::string os_text = os_error_text(27);
+  struct Case {
+    const char* name;
+    std::uint8_t result;
+    std::uint8_t kind;  // of the detail; MALTOR_DETAIL_NONE for none
+    std::uint8_t detail_result;
+    std::string message;  // empty: no failure
+    std::string json_part;
+  };
+  const std::vector<Case> cases = {
+      {"success, nothing said", 0, MALTOR_DETAIL_NONE, 0, "", ""},
+      // Success with lost bytes fails: the file holds less than was sent.
+      {"success, file error", 0, MALTOR_DETAIL_FILE, 0,
+       "saving: wrote 102,400 of 1,048,576 bytes to out.bin: " + os_text,
+       R"("result":0,"text":"Other","detail":{"kind":"file","os_error":27,"os_error_text":")" +
+           os_text +
+           R"(","bytes_done":102400,"bytes_expected":1048576,"text":"out.bin is full."},"exit":1})"},
+      // A device remark on a successful call is not a failure.
+      {"success, device note", 0, MALTOR_DETAIL_DEVICE, 0, "", ""},
+      // A detail left by an earlier call with another result is not this call's.
+      {"failure, stale detail", MALTOR_ERR_EXCHANGE, MALTOR_DETAIL_FILE, 0,
+       "saving: The exchange with the device failed (result 6)",
+       R"("result":6,"text":"The exchange with the device failed","detail":null,"exit":1})"},
+      {"failure, device detail", MALTOR_ERR_EXCHANGE, MALTOR_DETAIL_DEVICE, MALTOR_ERR_EXCHANGE,
+       "saving: out.bin is full; The exchange with the device failed (result 6)",
+       R"("detail":{"kind":"device","os_error":27,)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_detail(c.detail_result, c.kind, 27, 102400, 1048576, "out.bin is full.");
+    if (c.kind == MALTOR_DETAIL_NONE) g_detail = {};
+    try {
+      check_file_result(c.result, "saving", "out.bin");
+      EXPECT_EQ(c.message, "") << "no failure";
+    } catch (const ToolError& error) {
+      EXPECT_EQ(error.what(), c.message);
+      EXPECT_EQ(error.exit_code(), kExitFailed);
+      const std::string json = error_json(error);
+      EXPECT_NE(json.find(c.json_part), std::string::npos) << json;
+    }
+  }
+}
+
+TEST_F(CallErrorsTest, DeviceStatusIsNotReadAsALibraryCode) {
+  const std::uint8_t library_codes[] = {MALTOR_ERR_EXCHANGE, MALTOR_ERR_NO_DEVICE};
   try {
-    check_result(MALTOR_ERR_NO_DEVICE, "reading the clock (SCGetDateTime)");
+    check_result(2, "reading the log file", library_codes);
     FAIL() << "no error";
   } catch (const ToolError& error) {
-    EXPECT_EQ(error.exit_code(), kExitFailed);
-    EXPECT_STREQ(error.what(), "reading the clock (SCGetDateTime): no device open (result 7)");
+    EXPECT_STREQ(error.what(), "reading the log file: the device refused with status 2");
+    EXPECT_NE(error_json(error).find(R"("result":2,"text":"device status 2")"), std::string::npos);
   }
+  EXPECT_EQ(describe_result(MALTOR_ERR_EXCHANGE, library_codes),
+            "The exchange with the device failed (result 6), or the device refused with status 6");
+}
+
+TEST(ErrorJsonTest, UsageErrorsHaveNoResult) {
+  EXPECT_EQ(error_json(usage_error("bad \"word\"")),
+            R"({"error":"bad \"word\"","result":null,"text":null,"detail":null,"exit":2})");
+}
+
+TEST(JsonQuoteTest, OutputIsValidUtf8WhateverTheInput) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+       "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+      {"latin-1 \xE9t\xE9", R"("latin-1 \u00e9t\u00e9")"},
+      {"cut \xE2\x82", R"("cut \u00e2\u0082")"},              // a sequence cut short
+      {"\xC0\xAF", R"("\u00c0\u00af")"},                      // an overlong '/'
+      {"\xED\xA0\x80", R"("\u00ed\u00a0\u0080")"},            // a UTF-16 surrogate
+      {"\xF4\x90\x80\x80", R"("\u00f4\u0090\u0080\u0080")"},  // past U+10FFFF
+      {std::string("nul\0bell\x07", 9), R"("nul\u0000bell\u0007")"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(json_quote(c.in), c.out);
+}
+
+TEST(TimeTest, Iso8601InUtc) {
+  EXPECT_EQ(iso8601_utc(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(iso8601_utc(1728053248'000042), "2024-10-04T14:47:28.000042Z");
+  EXPECT_EQ(iso8601_utc(-1), "1969-12-31T23:59:59.999999Z");
+}
+
+TEST(CandumpLogTest, LinesAndFilters) {
+  MaltorCanMessage message{3, 0x5A, 2, 0x7E0, 0x12345678, 0, {0xDE, 0xAD}};
+  EXPECT_EQ(format_candump_log_line(1728053248'000042, message),
+            "(1728053248.000042) can3 7E0#DEAD");
+  message.identifier = 0x1F334455;
+  message.length = 0;
+  EXPECT_EQ(format_candump_log_line(42, message), "(0000000000.000042) can3 1F334455#");
+  message.length = 9;  // more than a classic frame holds: a CAN FD frame
+  EXPECT_EQ(format_candump_log_line(0, message).substr(25), "1F334455##0DEAD00000000000000");
+
+  const CanFilter filter = parse_can_filter("7E0:7F0");
+  EXPECT_TRUE(filter.passes(0x7EF));
+  EXPECT_FALSE(filter.passes(0x7D0));
+  EXPECT_TRUE(parse_can_filter("0:0").passes(0x1FFFFFFF));
+  expect_refused(parse_can_filter, {"7E0", "7E0:", ":7FF", "7G0:7FF", "20000000:1", "1:2:3"});
 }
 
 // Following a firmware update.

@@ -2,6 +2,7 @@
 // user (output, files, exit codes) across the command, the library and the
 // device.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,10 +41,10 @@ class ToolRunTest : public testing::Test {
   std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
   // Runs maltor --sim with the arguments (shell words, quoted by the caller)
-  // and standard input from /dev/null.
-  ToolRun maltor(const std::string& args) const {
+  // and standard input from /dev/null, after `shell_prefix` (shell commands).
+  ToolRun maltor(const std::string& args, const std::string& shell_prefix = "") const {
     const std::string err_path = path("stderr.txt");
-    const std::string command = std::string("'") + MALTOR_TOOL_PATH + "' --sim --lib '" +
+    const std::string command = shell_prefix + "'" + MALTOR_TOOL_PATH + "' --sim --lib '" +
                                 MALTOR_SIM_LIBRARY + "' " + args + " </dev/null 2>'" + err_path +
                                 "'";
     ToolRun run;
@@ -86,7 +87,7 @@ TEST_F(ToolRunTest, CommandsPrintAndSaveWhatTheDeviceDid) {
         "bus0  7E0       [4]  DE AD BE EF  attr 0x00 word 0x00000001"},
        "not 123#DEADBEEF"},
       // The device clock runs on between the commands: a second at most.
-      {"clock set 2024-02-29T12:00:00Z ';' clock --json", {"\"utc\":\"2024-02-29 12:00:0"}, ""},
+      {"clock set 2024-02-29T12:00:00Z ';' clock --json", {"\"utc\":\"2024-02-29T12:00:0"}, ""},
       // The virtual card: two logs in partition 0, one in partition 1, none in 2.
       {"logs --json --partitions 3",
        {"{\"card\":{\"count\":3,", "{\"partition\":1,\"count\":1,",
@@ -96,11 +97,14 @@ TEST_F(ToolRunTest, CommandsPrintAndSaveWhatTheDeviceDid) {
        {"card formatted; format reply 0x0000\nCard: 0 logs\n\nNo logs in partitions 0-1\n"},
        ""},
       // Every frame the device took is counted.
+      // Progress goes to stderr, results to stdout.
       {"--sim-speed high reflash " + image,
-       {"reflash 100%  1072 / 1072", "(300000 bytes, zero-filled to 524288)"},
-       ""},
-      {"--sim-speed full reflash " + image, {"reflash 100%  12486 / 12486"}, ""},
-      {"download 0 2047 '" + path("out.bin") + "'", {"download 100%  1.0 MiB / 1.0 MiB"}, ""},
+       {"(300000 bytes, zero-filled to 524288)"},
+       "reflash 100%  1072 / 1072"},
+      {"--sim-speed full reflash " + image, {}, "reflash 100%  12486 / 12486"},
+      {"download 0 2047 '" + path("out.bin") + "'",
+       {"downloaded sectors 0-2047"},
+       "download 100%  1.0 MiB / 1.0 MiB"},
       // Only the chosen device is opened; the list says so.
       {"--sim-devices 3 --device SIM00003 status ';' devices",
        {"0      1     SIM00001             1-1          free",
@@ -114,7 +118,7 @@ TEST_F(ToolRunTest, CommandsPrintAndSaveWhatTheDeviceDid) {
       {"live --count 3 --out '" + path("live.bin") + "'", {}, "stopping live data"},
       {"gateway-config '" + config + "' ';' config send '" + config + "' ';' config get '" +
            path("back.bin") + "'",
-       {"gateway configuration sent: 1000 bytes", "device status word 0x0000; done (result 0)",
+       {"gateway configuration sent: 1000 bytes", "device status word 0x0000\n",
         "configuration read: 1000 bytes"},
        ""},
   };
@@ -185,6 +189,8 @@ TEST_F(ToolRunTest, FirmwareUpdateOutcomeIsTheProgressLogs) {
 }
 
 TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
+  const std::string fifo = path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
     std::string args;
     int exit_code;
@@ -197,6 +203,8 @@ TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
       {"format", 2, "add --yes"},  // standard input is not a terminal
       {"download 5 4 '" + path("x.bin") + "'", 2, "END (4) is below START (5)"},
       {"can send 0 800#00", 2, "the ID is out of range"},
+      // The library would remove the pipe and write a plain file in its place.
+      {"download 0 1 '" + fifo + "'", 1, "pipe is not a regular file"},
       {"firmware-version '" + path("missing.bin") + "'", 1, "no such file"},
       {"update logger '" + path("missing.bin") + "' --log '" + path("u.log") + "'", 2,
        "missing.bin does not exist"},
@@ -214,6 +222,62 @@ TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
     EXPECT_EQ(run.exit_code, c.exit_code);
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
+}
+
+// A file that takes only part of what is written: the command fails and says
+// how much arrived, whoever wrote the file (the library or the tool).
+TEST_F(ToolRunTest, ShortWritesFailWithTheBytesThatArrived) {
+  struct Case {
+    std::string args;
+    int limit_blocks;  // the file size limit the command runs under, in 512-byte blocks
+    std::string message;
+  };
+  const std::string config = pattern_file("config.bin", 60000);
+  std::string frames;
+  for (int i = 0; i < 4; ++i) frames += "can send 0 7E0#" + std::string(128, '0' + i) + " ';' ";
+  const std::vector<Case> cases = {
+      {"-q download 0 2047 '" + path("out.bin") + "'", 200,
+       "wrote 102,400 of 1,048,576 bytes to " + path("out.bin")},
+      {"-q config send '" + config + "' ';' config get '" + path("back.bin") + "'", 100,
+       "wrote 51,200 of 60,000 bytes to " + path("back.bin")},
+      {"-q live --count 3 --out '" + path("live.bin") + "'", 2,
+       "wrote 1,024 of 1,536 bytes to " + path("live.bin") + ": File too large"},
+      // Four lines of 160 bytes (64 data bytes each).
+      {"-q " + frames + "can dump 0 --count 4 --log '" + path("can.log") + "'", 1,
+       "wrote 512 of 640 bytes to " + path("can.log") + ": File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    // The limit is the child's alone; writing past it fails with EFBIG
+    // rather than killing the process.
+    const ToolRun run =
+        maltor(c.args, "trap '' XFSZ; ulimit -f " + std::to_string(c.limit_blocks) + "; ");
+    EXPECT_EQ(run.exit_code, 1) << run.out;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
+// With --json a failure is a JSON document on stdout, with the same exit code.
+TEST_F(ToolRunTest, JsonErrorsGoToStdout) {
+  const ToolRun usage = maltor("--json download 5 4 x.bin");
+  EXPECT_EQ(usage.exit_code, 2);
+  EXPECT_EQ(usage.out,
+            "{\"error\":\"download: END (4) is below START (5)\",\"result\":null,\"text\":null,"
+            "\"detail\":null,\"exit\":2}\n");
+  EXPECT_EQ(usage.err, "");
+  const ToolRun failed = maltor("--sim-devices 0 info --json");
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_TRUE(failed.out.starts_with("{\"error\":\"no device found\"")) << failed.out;
+  // In a sequence: the documents of the commands that ran, then the error
+  // naming its command, with the device's status kept.
+  const ToolRun second = maltor("--json clock ';' logfile 70 100 '" + path("log.txt") + "'");
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_TRUE(second.out.starts_with("{\"clock\":")) << second.out;
+  EXPECT_NE(second.out.find("\n{\"error\":\"command 2 (logfile): reading the log file of section "
+                            "70 (MirelGetFirstLogFile): the device refused with status 2\","
+                            "\"result\":2,\"text\":\"device status 2\""),
+            std::string::npos)
+      << second.out;
 }
 
 }  // namespace

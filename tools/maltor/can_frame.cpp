@@ -1,9 +1,11 @@
 #include "can_frame.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "errors.h"
+#include "output.h"
 
 namespace maltor::tool {
 
@@ -105,6 +107,35 @@ std::string format_can_dump_line(std::int64_t unix_microseconds, const MaltorCan
   std::snprintf(tail, sizeof tail, "  attr 0x%02X word 0x%08X", message.attribute,
                 static_cast<unsigned>(message.returned_word));
   return line + tail;
+}
+
+std::string format_candump_log_line(std::int64_t unix_microseconds,
+                                    const MaltorCanMessage& message) {
+  const std::span<const std::uint8_t> data = can_data(message);
+  char head[64];
+  std::snprintf(head, sizeof head, "(%010lld.%06lld) can%u ",
+                static_cast<long long>(unix_microseconds / 1000000),
+                static_cast<long long>(unix_microseconds % 1000000), message.bus);
+  std::string line = head + format_can_identifier(message.identifier);
+  // Classic frames carry up to 8 bytes; longer ones are CAN FD, no flags set.
+  line += data.size() > 8 ? "##0" : "#";
+  return line + hex_string(data);
+}
+
+CanFilter parse_can_filter(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  const auto hex_field = [&](std::string_view field) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value, 16);
+    if (field.empty() || error != std::errc{} || end != field.data() + field.size() ||
+        value > 0x1FFFFFFF) {
+      throw usage_error("can dump: filter '" + std::string(text) +
+                        "': expected ID:MASK in hex, each at most 1FFFFFFF");
+    }
+    return value;
+  };
+  if (colon == std::string_view::npos) hex_field({});
+  return {hex_field(text.substr(0, colon)), hex_field(text.substr(colon + 1))};
 }
 
 }  // namespace maltor::tool

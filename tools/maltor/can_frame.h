@@ -36,4 +36,23 @@ std::span<const std::uint8_t> can_data(const MaltorCanMessage& message);
 // adds: "(1728053248.123456)  bus0  7E0   [4]  DE AD BE EF  attr 0x00 word 0x00000001".
 std::string format_can_dump_line(std::int64_t unix_microseconds, const MaltorCanMessage& message);
 
+// One received frame as a line of a candump log file (candump -l, read by
+// canplayer and python-can's log reader): "(1728053248.123456) can0 7E0#DEADBEEF".
+// Frames of more than 8 bytes are written as CAN FD frames ("7E0##0...").
+std::string format_candump_log_line(std::int64_t unix_microseconds,
+                                    const MaltorCanMessage& message);
+
+// A receive filter as candump takes it: "ID:MASK" passes a frame whose
+// identifier matches ID in the bits MASK has set.
+struct CanFilter {
+  std::uint32_t identifier = 0;
+  std::uint32_t mask = 0;
+  bool passes(std::uint32_t frame_identifier) const {
+    return (frame_identifier & mask) == (identifier & mask);
+  }
+};
+
+// Parses "ID:MASK", both in hex, each at most 1FFFFFFF. Throws ToolError(kExitUsage).
+CanFilter parse_can_filter(std::string_view text);
+
 }  // namespace maltor::tool

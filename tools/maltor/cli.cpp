@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -42,9 +43,18 @@ void apply_global(GlobalOptions& options, std::string_view name,
   if (name == "-h" || name == "--help") {
     no_value();
     options.help = true;
+  } else if (name == "--version") {
+    no_value();
+    options.version = true;
+  } else if (name == "--man") {
+    no_value();
+    options.man = true;
   } else if (name == "--json") {
     no_value();
     options.json = true;
+  } else if (name == "-q" || name == "--quiet") {
+    no_value();
+    options.quiet = true;
   } else if (name == "--sim") {
     no_value();
     options.sim = true;
@@ -82,6 +92,10 @@ ParsedCommandLine parse_command_line(std::span<const std::string> args) {
   ParsedCommandLine parsed;
   std::size_t index = 0;
   for (; index < args.size() && is_option(args[index]); ++index) {
+    if (args[index] == kEndOfOptions) {
+      ++index;
+      break;
+    }
     std::optional<std::string_view> inline_value;
     const std::string_view name = option_name(args[index], inline_value);
     apply_global(parsed.options, name, inline_value, args, index);
@@ -181,12 +195,26 @@ std::uint64_t parse_number(std::string_view text, std::uint64_t max, std::string
 }
 
 ArgList::ArgList(std::string_view command, std::span<const std::string> args)
-    : command_(command), words_(args.begin(), args.end()) {}
+    : command_(command), words_(args.begin(), args.end()), options_end_(words_.size()) {
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (words_[i] == kEndOfOptions) {
+      options_end_ = i;
+      words_.erase(words_.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  }
+}
+
+void ArgList::erase(std::size_t index, std::size_t count) {
+  const auto first = words_.begin() + static_cast<std::ptrdiff_t>(index);
+  words_.erase(first, first + static_cast<std::ptrdiff_t>(count));
+  if (index < options_end_) options_end_ -= std::min(count, options_end_ - index);
+}
 
 bool ArgList::flag(std::string_view name) {
-  for (auto it = words_.begin(); it != words_.end(); ++it) {
-    if (*it == name) {
-      words_.erase(it);
+  for (std::size_t i = 0; i < options_end_; ++i) {
+    if (words_[i] == name) {
+      erase(i);
       return true;
     }
   }
@@ -194,18 +222,19 @@ bool ArgList::flag(std::string_view name) {
 }
 
 std::optional<std::string> ArgList::value(std::string_view name) {
-  for (auto it = words_.begin(); it != words_.end(); ++it) {
-    const std::string_view word = *it;
+  for (std::size_t i = 0; i < options_end_; ++i) {
+    const std::string_view word = words_[i];
     if (word.size() > name.size() && word.starts_with(name) && word[name.size()] == '=') {
       std::string found(word.substr(name.size() + 1));
-      words_.erase(it);
+      erase(i);
       return found;
     }
     if (word == name) {
-      if (it + 1 == words_.end())
+      if (i + 1 >= options_end_) {
         throw usage_error(command_ + ": " + std::string(name) + " needs a value");
-      std::string found = *(it + 1);
-      words_.erase(it, it + 2);
+      }
+      std::string found = words_[i + 1];
+      erase(i, 2);
       return found;
     }
   }
@@ -213,10 +242,10 @@ std::optional<std::string> ArgList::value(std::string_view name) {
 }
 
 std::optional<std::string> ArgList::positional() {
-  for (auto it = words_.begin(); it != words_.end(); ++it) {
-    if (!is_option(*it)) {
-      std::string found = *it;
-      words_.erase(it);
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (i >= options_end_ || !is_option(words_[i])) {
+      std::string found = words_[i];
+      erase(i);
       return found;
     }
   }
@@ -232,8 +261,9 @@ std::string ArgList::required(std::string_view what) {
 void ArgList::expect_done() const {
   if (words_.empty()) return;
   const std::string& word = words_.front();
-  throw usage_error(command_ + ": unexpected " + (is_option(word) ? "option" : "argument") + " '" +
-                    word + "' (see maltor " + command_ + " --help)");
+  const bool option = options_end_ > 0 && is_option(word);
+  throw usage_error(command_ + ": unexpected " + (option ? "option" : "argument") + " '" + word +
+                    "' (see maltor " + command_ + " --help)");
 }
 
 }  // namespace maltor::tool

@@ -12,14 +12,17 @@ namespace maltor::tool {
 
 struct GlobalOptions {
   bool help = false;
+  bool version = false;
+  bool man = false;
   bool json = false;
+  bool quiet = false;  // no progress bars and no notes on stderr
   bool sim = false;
   std::uint8_t sim_kind = 1;
   bool sim_high_speed = true;
   std::uint32_t sim_devices = 1;
   std::string library_path;  // --lib; empty: search by name
   std::string device;        // --device; empty: discovery takes every device
-  std::string script_path;   // --script; empty: commands come from the command line
+  std::string script_path;   // --script; empty: commands come from the command line, "-": stdin
 };
 
 // One command to run: its name and arguments, and where it came from
@@ -37,8 +40,12 @@ struct ParsedCommandLine {
 // The word that separates commands on the command line.
 inline constexpr std::string_view kCommandSeparator = ";";
 
+// The word that ends the options: what follows is taken as it is.
+inline constexpr std::string_view kEndOfOptions = "--";
+
 // Parses the arguments after the program name: global options up to the first
-// word that is not an option, then commands separated by lone ";" words.
+// word that is not an option (or up to "--"), then commands separated by lone
+// ";" words.
 // Throws ToolError(kExitUsage) on a bad option or an empty command.
 ParsedCommandLine parse_command_line(std::span<const std::string> args);
 
@@ -54,7 +61,7 @@ std::vector<CommandLine> parse_script(std::string_view text, std::string_view sc
 std::uint64_t parse_number(std::string_view text, std::uint64_t max, std::string_view what);
 
 // A command's arguments, consumed option by option; whatever is left at the
-// end is an error.
+// end is an error. After a "--" word every word is positional.
 class ArgList {
  public:
   ArgList(std::string_view command, std::span<const std::string> args);
@@ -72,8 +79,11 @@ class ArgList {
   void expect_done() const;
 
  private:
+  void erase(std::size_t index, std::size_t count = 1);
+
   std::string command_;
   std::vector<std::string> words_;
+  std::size_t options_end_;  // words_[options_end_..] came after "--"
 };
 
 }  // namespace maltor::tool

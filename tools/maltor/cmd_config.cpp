@@ -3,16 +3,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "device_link.h"
 #include "errors.h"
 #include "loader.h"
 #include "output.h"
-#include "result_codes.h"
 #include "watched_transfer.h"
 
 namespace maltor::tool {
@@ -50,6 +51,7 @@ std::string configuration_log_note() {
 }
 
 int run_gateway_config(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   const std::string path = args.required("FILE");
   args.expect_done();
   const std::uint64_t size = input_file_size("gateway-config", path);
@@ -64,15 +66,21 @@ int run_gateway_config(Session& session, ArgList& args) {
   check_result(MALTOR_FUNCTION(session.library(), SendTaloqConfiguration)(
                    nullptr, static_cast<std::uint32_t>(size), data.data()),
                "sending the gateway configuration (SendTaloqConfiguration)");
-  std::printf("gateway configuration sent: %llu bytes from %s%s\n",
-              static_cast<unsigned long long>(size), path.c_str(),
-              configuration_log_note().c_str());
+  if (json_out) {
+    JsonWriter json;
+    json.begin_object().key("file").value(path).key("bytes").value(size).end_object();
+    print_json(json);
+  } else {
+    std::printf("gateway configuration sent: %llu bytes from %s%s\n",
+                static_cast<unsigned long long>(size), path.c_str(),
+                configuration_log_note().c_str());
+  }
   return kExitOk;
 }
 
 // ---- config send / get ----
 
-int config_send(Session& session, ArgList& args) {
+int config_send(Session& session, ArgList& args, bool json_out) {
   const std::string path = args.required("FILE");
   args.expect_done();
   const std::uint64_t size = input_file_size("config send", path);
@@ -93,27 +101,30 @@ int config_send(Session& session, ArgList& args) {
       MALTOR_FUNCTION(session.library(), SCReconfigureFile)(path.c_str(), &status);
   const bool have_word = result == MALTOR_OK || status != kNoWord;
   const std::string word = have_word ? hex(status, 4) : "none";
-  if (result != MALTOR_OK) {
-    throw ToolError(kExitFailed, "sending the configuration " + path +
-                                     " (SCReconfigureFile): " + describe_transfer_result(result) +
-                                     "; device status word " + word);
-  }
-  std::printf("configuration sent: %llu bytes from %s; device status word %s; %s\n",
-              static_cast<unsigned long long>(size), path.c_str(), word.c_str(),
-              describe_result(result).c_str());
+  check_result(result, "sending the configuration " + path +
+                           " (SCReconfigureFile; device status word " + word + ")");
   // The device answers 0 when it took the file; another word is its refusal
   // (a wrong sum, a frame out of order, a file too large for it), which the
-  // library does not look at.
-  if (status != 0) {
-    throw ToolError(kExitFailed,
-                    "config send: the device did not take the configuration "
-                    "(status word " +
-                        word + ", not 0)");
+  // library does not look at. In JSON the refusal is the command's one document.
+  const ToolError refusal(kExitFailed,
+                          "config send: the device did not take the configuration "
+                          "(status word " +
+                              word + ", not 0)");
+  if (json_out && status != 0) throw refusal;
+  if (json_out) {
+    JsonWriter json;
+    json.begin_object().key("file").value(path).key("bytes").value(size);
+    json.key("status_word").value(unsigned{status}).end_object();
+    print_json(json);
+  } else {
+    std::printf("configuration sent: %llu bytes from %s; device status word %s\n",
+                static_cast<unsigned long long>(size), path.c_str(), word.c_str());
   }
+  if (status != 0) throw refusal;
   return kExitOk;
 }
 
-int config_get(Session& session, ArgList& args) {
+int config_get(Session& session, ArgList& args, bool json_out) {
   const std::string path = args.required("FILE");
   args.expect_done();
   check_destination("config get", path);
@@ -134,35 +145,47 @@ int config_get(Session& session, ArgList& args) {
   std::error_code error;
   fs::remove(path, error);
   const std::uint8_t result = MALTOR_FUNCTION(library, SCConfigFileData)(path.c_str());
-  // MALTOR_ERR_EXCHANGE comes after a complete download too: the file tells.
-  if (result == MALTOR_ERR_NO_DEVICE) {
-    check_result(result, "reading the configuration (SCConfigFileData)");
+  const std::string what = "reading the configuration (SCConfigFileData)";
+  // MALTOR_ERR_EXCHANGE comes after a complete download too: the detail and
+  // the file tell.
+  if (result == MALTOR_ERR_EXCHANGE) {
+    if (const auto detail = last_error_for(result);
+        detail && detail->kind != MALTOR_DETAIL_DEVICE) {
+      check_file_result(result, what, path);
+    }
+  } else {
+    check_file_result(result, what, path);
   }
-  const std::uint64_t written = file_size_or_zero(path);
-  if (written == 0) {
-    throw ToolError(kExitFailed, "config get: nothing was read into " + path +
-                                     " (SCConfigFileData: " + describe_result(result) + ")");
-  }
+  const std::uint64_t written = check_file_holds("config get", path, expected);
   if (written != expected) {
-    throw ToolError(kExitFailed, "config get: the download stopped part-way: " + path + " holds " +
-                                     std::to_string(written) + " of " + std::to_string(expected) +
-                                     " bytes");
+    throw ToolError(kExitFailed, "config get: " + path + " holds " + group_digits(written) +
+                                     " bytes, but the device reported " + group_digits(expected));
   }
-  std::printf("configuration read: %llu bytes into %s (tag %s)\n",
-              static_cast<unsigned long long>(written), path.c_str(), describe_block(tag).c_str());
+  if (json_out) {
+    JsonWriter json;
+    json.begin_object().key("file").value(path).key("bytes").value(std::uint64_t{expected});
+    json.key("tag").value(hex_string(tag));
+    if (const auto text = printable_text(tag)) json.key("tag_text").value(*text);
+    json.end_object();
+    print_json(json);
+  } else {
+    std::printf("configuration read: %u bytes into %s (tag %s)\n", expected, path.c_str(),
+                describe_block(tag).c_str());
+  }
   return kExitOk;
 }
 
 int run_config(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   const std::string action = args.required("ACTION");
-  if (action == "send") return config_send(session, args);
-  if (action == "get") return config_get(session, args);
+  if (action == "send") return config_send(session, args, json_out);
+  if (action == "get") return config_get(session, args, json_out);
   throw usage_error("config: unknown action '" + action + "' (see maltor config --help)");
 }
 
 constexpr Command kCommands[] = {
     {"gateway-config", "send a configuration image to the gateway",
-     "maltor [global options] gateway-config FILE\n"
+     "maltor [global options] gateway-config FILE [--json]\n"
      "\n"
      "Sends the whole of FILE to the gateway as its configuration\n"
      "(SendTaloqConfiguration), in blocks of 16378 bytes after an announce frame.\n"
@@ -171,7 +194,7 @@ constexpr Command kCommands[] = {
      "maltor, when that folder exists (it is not created); maltor says which.\n",
      run_gateway_config},
     {"config", "send or read back the data processor's configuration file",
-     "maltor [global options] config send|get FILE\n"
+     "maltor [global options] config send|get FILE [--json]\n"
      "\n"
      "  config send FILE   send FILE (1 to 524288 bytes) as the configuration\n"
      "                     (SCReconfigureFile) and print the device's status word;\n"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "command.h"
+#include "command_support.h"
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
@@ -29,11 +30,12 @@ const char* in_use_name(std::uint8_t in_use) {
 }
 
 int run_devices(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   args.expect_done();
   const std::vector<MaltorDeviceInfo> devices = list_devices(session.library());
   if (devices.empty()) throw_no_device(session);
 
-  if (session.json()) {
+  if (json_out) {
     JsonWriter json;
     json.begin_object().key("devices").begin_array();
     for (std::size_t i = 0; i < devices.size(); ++i) {
@@ -63,6 +65,7 @@ int run_devices(Session& session, ArgList& args) {
 }
 
 int run_status(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   const bool raw = args.flag("--raw");
   args.expect_done();
   const ConnectedDevice device = connect(session);
@@ -72,15 +75,21 @@ int run_status(Session& session, ArgList& args) {
   const VirtualDevice* virtual_device = slot0_virtual_device(session);
   const char* speed = virtual_device ? speed_name(virtual_device->high_speed) : "unknown";
 
-  if (session.json()) {
+  if (json_out) {
     JsonWriter json;
     json.begin_object().key("kind").value(record.device_kind);
     json.key("file_handle").value(hex(record.file_handle, 16));
     json.key("reserved_word").value(hex(record.reserved_word, 16));
     json.key("reserved_half").value(hex(record.reserved_half, 4));
     json.key("endpoints").value(device.endpoints).key("speed").value(speed);
+    if (raw) {
+      std::uint8_t bytes[sizeof record];
+      std::memcpy(bytes, &record, sizeof record);
+      json.key("raw").value(hex_string(bytes));
+    }
     json.end_object();
     std::printf("%s\n", json.text().c_str());
+    return kExitOk;
   } else {
     std::printf("kind           %u\n", record.device_kind);
     std::printf("file handle    %s\n", hex(record.file_handle, 16).c_str());
@@ -101,7 +110,7 @@ int run_status(Session& session, ArgList& args) {
 
 constexpr Command kCommands[] = {
     {"devices", "list the devices present and who has them",
-     "maltor [global options] devices\n"
+     "maltor [global options] devices [--json]\n"
      "\n"
      "Lists every device present (MaltorListDevices) without opening any: its\n"
      "index, kind, serial number, location, whether it is free, open in this\n"
@@ -110,7 +119,7 @@ constexpr Command kCommands[] = {
      "Fails with \"no device found\" when there is none.\n",
      run_devices},
     {"status", "show the connection record, endpoint count and link speed",
-     "maltor [global options] status [--raw]\n"
+     "maltor [global options] status [--raw] [--json]\n"
      "\n"
      "Shows the fields of the connection record GetConnected fills (kind, file\n"
      "handle, reserved word and half-word), DeviceIsReady's endpoint count and the\n"

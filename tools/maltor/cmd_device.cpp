@@ -7,13 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "device_clock.h"
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
-#include "result_codes.h"
 
 namespace maltor::tool {
 
@@ -42,8 +42,13 @@ int run_info(Session& session, ArgList& args) {
   // Each value is read on its own, so that one refused query does not hide the others.
   std::vector<std::string> failures;
   const auto read = [&](std::uint8_t code, const char* call) {
-    if (code != MALTOR_OK) failures.push_back(std::string(call) + ": " + describe_result(code));
-    return code == MALTOR_OK;
+    try {
+      check_result(code, call);
+      return true;
+    } catch (const ToolError& error) {
+      failures.push_back(error.what());
+      return false;
+    }
   };
   std::vector<std::pair<std::string, std::string>> lines;
   JsonWriter json;
@@ -111,10 +116,12 @@ int run_info(Session& session, ArgList& args) {
   }
 
   if (json_out) {
+    // One document either way: the failed queries are in it.
     json.key("errors").begin_array();
     for (const std::string& failure : failures) json.value(failure);
     json.end_array().end_object();
     print_json(json);
+    return failures.empty() ? kExitOk : kExitFailed;
   } else {
     for (const auto& [label, value] : lines) std::printf("%-18s%s\n", label.c_str(), value.c_str());
     std::printf("%s", dumps.c_str());
@@ -143,7 +150,8 @@ int clock_read(Session& session, bool json_out) {
   if (json_out) {
     JsonWriter json;
     json.begin_object().key("clock").value(std::uint64_t{value});
-    json.key("utc").value(format_clock_value(value)).key("host_unix_seconds").value(host);
+    json.key("utc").value(iso8601_utc(std::int64_t{value} * 1000000));
+    json.key("host_utc").value(iso8601_utc(host * 1000000));
     json.key("ahead_of_host_seconds").value(ahead).end_object();
     print_json(json);
     return kExitOk;
@@ -177,7 +185,7 @@ int clock_set(Session& session, ArgList& args, bool json_out) {
   if (json_out) {
     JsonWriter json;
     json.begin_object().key("clock").value(std::uint64_t{value});
-    json.key("utc").value(format_clock_value(value)).end_object();
+    json.key("utc").value(iso8601_utc(std::int64_t{value} * 1000000)).end_object();
     print_json(json);
   } else {
     std::printf("device clock set to %u (%s)\n", value, format_clock_value(value).c_str());

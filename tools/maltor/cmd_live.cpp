@@ -1,17 +1,18 @@
 // Live data: start it, print or save the records, stop it cleanly.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "result_codes.h"
 
 namespace maltor::tool {
 
@@ -49,33 +50,6 @@ class LiveSession {
   bool running_ = false;
 };
 
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& path)
-      : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (file_ == nullptr) throw ToolError(kExitFailed, "live: cannot create " + path);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  void write(const std::uint8_t* bytes, std::size_t length) {
-    if (std::fwrite(bytes, 1, length, file_) != length) {
-      throw ToolError(kExitFailed, "live: cannot write " + path_);
-    }
-  }
-  void close() {
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!closed) throw ToolError(kExitFailed, "live: cannot write " + path_);
-  }
-
- private:
-  std::string path_;
-  std::FILE* file_;
-};
-
 int run_live(Session& session, ArgList& args) {
   const bool json_out = wants_json(session, args);
   const auto parameter = static_cast<std::uint8_t>(option_number(args, "--parameter", 0xFF, 0));
@@ -87,7 +61,7 @@ int run_live(Session& session, ArgList& args) {
   const Library& library = session.library();
   const auto get_live_data = MALTOR_FUNCTION(library, GetLiveData);
   std::optional<OutputFile> out;
-  if (out_path) out.emplace(*out_path);
+  if (out_path) out.emplace("live", *out_path);
 
   LiveSession live(library, parameter);
   // Records go to stdout unless --out takes them; the rate then has stdout to
@@ -124,11 +98,19 @@ int run_live(Session& session, ArgList& args) {
   if (out) out->close();
   std::fflush(stdout);
 
-  std::fprintf(stderr, "maltor: %llu records in %.1f s (%.1f records/s); stopping live data\n",
-               static_cast<unsigned long long>(received), seconds,
-               seconds > 0 ? static_cast<double>(received) / seconds : 0.0);
+  char rate[96];
+  std::snprintf(rate, sizeof rate, "%llu records in %.1f s (%.1f records/s); stopping live data",
+                static_cast<unsigned long long>(received), seconds,
+                seconds > 0 ? static_cast<double>(received) / seconds : 0.0);
+  note(rate);
   live.stop();
-  return interrupted() ? kExitInterrupted : kExitOk;
+  if (out && json_out) {
+    JsonWriter json;
+    json.begin_object().key("file").value(*out_path).key("records").value(received);
+    json.key("bytes").value(received * MALTOR_LIVE_RECORD_SIZE).end_object();
+    print_json(json);
+  }
+  return interrupted() ? interrupt_exit_code() : kExitOk;
 }
 
 constexpr Command kCommands[] = {
@@ -144,7 +126,8 @@ constexpr Command kCommands[] = {
      "  --out FILE      write the records to FILE as they came, one after another,\n"
      "                  with a progress line (records, rate) instead of hex lines\n"
      "  --parameter N   the 8-bit live-data parameter the device interprets (default 0)\n"
-     "  --json          one JSON object per record\n",
+     "  --json          one JSON object per record (JSON Lines); with --out, one\n"
+     "                  summary object at the end\n",
      run_live},
 };
 

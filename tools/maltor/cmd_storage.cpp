@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "output.h"
-#include "result_codes.h"
 
 namespace maltor::tool {
 
@@ -131,7 +131,7 @@ int run_logs(Session& session, ArgList& args) {
 
   connect(session);
   for (Catalogue& catalogue : catalogues) {
-    if (!read_catalogue(session.library(), catalogue)) return kExitInterrupted;
+    if (!read_catalogue(session.library(), catalogue)) return interrupt_exit_code();
   }
 
   if (json_out) {
@@ -186,7 +186,7 @@ int run_format(Session& session, ArgList& args) {
             ? "the " + std::to_string(count) + (count == 1 ? " log" : " logs") + " on it"
             : "every log on it";
     if (!ask_yes_no("Format the card? This erases " + stake + ".")) {
-      if (interrupted()) return kExitInterrupted;
+      if (interrupted()) return interrupt_exit_code();
       throw ToolError(kExitFailed, "format: not confirmed; the card was not touched");
     }
   }
@@ -221,7 +221,7 @@ constexpr Command kCommands[] = {
      "  --json          one JSON object, every field of every record, for scripts\n",
      run_logs},
     {"format", "format the card, erasing every log (asks first)",
-     "maltor [global options] format [--parameter N] [--yes]\n"
+     "maltor [global options] format [--parameter N] [--yes] [--json]\n"
      "\n"
      "Formats the whole card (SCSDFormat) and shows the device's format reply.\n"
      "Asks for confirmation on the terminal first; without a terminal it refuses\n"

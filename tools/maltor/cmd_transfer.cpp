@@ -1,14 +1,16 @@
 // Files from the card: download (a sector range) and logfile (a log file of a
 // log-section device).
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
+#include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "result_codes.h"
 #include "sector_range.h"
 #include "watched_transfer.h"
 
@@ -36,7 +38,6 @@ int run_download(Session& session, ArgList& args) {
   const std::string path = args.required("FILE");
   args.expect_done();
   const std::uint32_t bytes = sector_range_bytes(start, end);
-  // The library drops the data of a file it cannot open and still reports success.
   check_destination("download", path);
 
   connect(session);
@@ -44,37 +45,33 @@ int run_download(Session& session, ArgList& args) {
   const auto get_log_data = MALTOR_FUNCTION(library, GetLogData);
   const auto stop_log_data = MALTOR_FUNCTION(library, StopLogData);
 
-  WatchedTransfer transfer{"download", path, bytes, !json_out, {}};
+  WatchedTransfer transfer{"download", path, bytes, !json_out, {}, {}};
   // StopLogData is made to be called from a second thread while GetLogData runs.
   transfer.on_interrupt = [&] {
-    std::fprintf(stderr, "maltor: stopping the download (StopLogData)\n");
+    note("stopping the download (StopLogData)");
     const std::uint8_t stopped = stop_log_data();
     if (stopped != MALTOR_OK) {
-      std::fprintf(stderr,
-                   "maltor: StopLogData: %s; the download goes on (Ctrl-C again ends maltor "
-                   "at once)\n",
-                   describe_result(stopped).c_str());
+      note("StopLogData: " + describe_result(stopped) +
+           "; the download goes on (a second signal ends maltor at once)");
     }
   };
+  const std::string what =
+      "downloading sectors " + std::to_string(start) + "-" + std::to_string(end) + " (GetLogData)";
+  transfer.check = [&](std::uint8_t result) { check_file_result(result, what, path); };
   const WatchedOutcome outcome =
       run_watched(transfer, [&] { return get_log_data(path.c_str(), start, end); });
-  check_result(outcome.result, "downloading sectors " + std::to_string(start) + "-" +
-                                   std::to_string(end) + " (GetLogData)");
-
-  const std::uint64_t written = file_size_or_zero(path);
-  if (json_out) json_summary(path, bytes, written, outcome.interrupted);
   if (outcome.interrupted) {
-    std::fprintf(stderr, "maltor: download stopped by Ctrl-C; %s holds %s of %s\n", path.c_str(),
-                 format_amount(written, ProgressUnit::kBytes).c_str(),
-                 format_amount(bytes, ProgressUnit::kBytes).c_str());
-    return kExitInterrupted;
+    const std::uint64_t written = file_size_or_zero(path);
+    if (json_out) json_summary(path, bytes, written, true);
+    note("download stopped; " + path + " holds " + format_amount(written, ProgressUnit::kBytes) +
+         " of " + format_amount(bytes, ProgressUnit::kBytes));
+    return interrupt_exit_code();
   }
-  if (written != bytes) {
-    throw ToolError(kExitFailed, "download: the library reported success, but " + path + " holds " +
-                                     std::to_string(written) + " of " + std::to_string(bytes) +
-                                     " bytes (could the library not write the file?)");
-  }
-  if (!json_out) {
+  if (outcome.failure) throw *outcome.failure;
+  const std::uint64_t written = check_file_holds("download", path, bytes);
+  if (json_out) {
+    json_summary(path, bytes, written, false);
+  } else {
     std::printf("downloaded sectors %u-%u (%u bytes) to %s\n", start, end, bytes, path.c_str());
   }
   return kExitOk;
@@ -91,23 +88,24 @@ int run_logfile(Session& session, ArgList& args) {
   connect(session);
   const auto get_log_file = MALTOR_FUNCTION(session.library(), MirelGetFirstLogFile);
   // No on_interrupt: the library offers no way to stop this transfer.
-  const WatchedTransfer transfer{"log file", path, length, !json_out, {}};
+  const std::string what =
+      "reading the log file of section " + std::to_string(section) + " (MirelGetFirstLogFile)";
+  const WatchedTransfer transfer{"log file", path, length, !json_out, {}, [&](std::uint8_t result) {
+                                   check_file_result(result, what, path, kLogFileLibraryCodes);
+                                 }};
   const WatchedOutcome outcome =
       run_watched(transfer, [&] { return get_log_file(section, length, path.c_str()); });
-  check_result(
-      outcome.result,
-      "reading the log file of section " + std::to_string(section) + " (MirelGetFirstLogFile)",
-      kLogFileLibraryCodes);
+  if (outcome.failure) throw *outcome.failure;
 
-  const std::uint64_t written = file_size_or_zero(path);
+  // Line feeds reach the file as CR LF, so the file may be longer than LENGTH, never shorter.
+  const std::uint64_t written = check_file_holds("logfile", path, length);
   if (json_out) {
     json_summary(path, length, written, false);
   } else {
-    // Line feeds reach the file as CR LF, so the file may be longer than LENGTH.
     std::printf("log file of section %u: %u bytes received, sums agree; %s holds %llu bytes\n",
                 section, length, path.c_str(), static_cast<unsigned long long>(written));
   }
-  return outcome.interrupted ? kExitInterrupted : kExitOk;
+  return outcome.interrupted ? interrupt_exit_code() : kExitOk;
 }
 
 constexpr Command kCommands[] = {
@@ -116,9 +114,11 @@ constexpr Command kCommands[] = {
      "\n"
      "Downloads sectors START to END (both included, 512 bytes each) into FILE\n"
      "(GetLogData), replacing it, with a progress bar (bytes, rate, time left)\n"
-     "taken from the file's growth. Ctrl-C stops the download (StopLogData); FILE\n"
-     "keeps what arrived and the exit code is 130. At most 8388607 sectors at a\n"
-     "time (the library counts bytes in 32 bits).\n"
+     "taken from the file's growth, on stderr. Ctrl-C (or SIGTERM, SIGHUP) stops the\n"
+     "download (StopLogData); FILE keeps what arrived and the exit code is 130\n"
+     "(143, 129). At most 8388607 sectors at a time (the library counts bytes in\n"
+     "32 bits). When not every byte reached FILE the command fails and says how\n"
+     "many did (\"wrote 102,400 of 1,048,576 bytes to FILE: File too large\").\n"
      "\n"
      "  --json    no progress bar; a JSON summary at the end\n",
      run_download},

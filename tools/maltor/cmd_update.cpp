@@ -11,13 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "call_errors.h"
 #include "command.h"
 #include "command_support.h"
 #include "console.h"
 #include "device_link.h"
 #include "errors.h"
 #include "progress.h"
-#include "result_codes.h"
 #include "transfer_frames.h"
 #include "update_log.h"
 #include "watched_transfer.h"
@@ -119,6 +119,7 @@ std::string update_outcome_line(const UpdateLogState& state, bool stopped, const
 }
 
 int run_update(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   const std::string target = args.required("TARGET");
   if (target != "logger" && target != "gateway") {
     throw usage_error("update: unknown target '" + target +
@@ -156,11 +157,10 @@ int run_update(Session& session, ArgList& args) {
   while (follower.poll().end == UpdateEnd::kRunning) {
     if (interrupted() && !stopped) {
       stopped = true;
-      if (is_terminal(stdout)) std::fputc('\n', stdout);
-      std::fflush(stdout);
-      std::fprintf(stderr,
-                   "maltor: stopping the firmware update (StopFirmwareUpdate); it ends after "
-                   "the block in flight\n");
+      if (is_terminal(stderr)) std::fputc('\n', stderr);
+      note(
+          "stopping the firmware update (StopFirmwareUpdate); it ends after the block in "
+          "flight");
       stop();  // fails only without a status callback, and one is set
     }
     bar->update(g_progress.load());
@@ -181,17 +181,24 @@ int run_update(Session& session, ArgList& args) {
   bar.reset();
 
   if (!thread_ended) {
-    if (logger && finished) {
-      std::fprintf(stderr,
-                   "maltor: the logger restarts; waiting for the library to reconnect to it\n");
-    }
+    if (logger && finished) note("the logger restarts; waiting for the library to reconnect to it");
     while (!update_thread_ended(start, stop, *log)) {
       std::this_thread::sleep_for(kUpdatePollInterval);
     }
   }
-  std::printf("%s\n", update_outcome_line(state, stopped, *log).c_str());
+  if (json_out) {
+    JsonWriter json;
+    json.begin_object().key("target").value(target).key("file").value(path);
+    json.key("finished").value(finished).key("transferred_bytes");
+    json.value_or_null(state.transferred).key("failure");
+    json.value_or_null(state.failure.empty() ? std::nullopt : std::optional(state.failure));
+    json.key("stopped").value(stopped).key("log").value(*log).end_object();
+    print_json(json);
+  } else {
+    std::printf("%s\n", update_outcome_line(state, stopped, *log).c_str());
+  }
   if (finished) return kExitOk;
-  return stopped ? kExitInterrupted : kExitFailed;
+  return stopped ? interrupt_exit_code() : kExitFailed;
 }
 
 // ---- reflash ----
@@ -232,6 +239,7 @@ class ReflashReceipt {
 };
 
 int run_reflash(Session& session, ArgList& args) {
+  const bool json_out = wants_json(session, args);
   const std::string path = args.required("FILE");
   args.expect_done();
   const std::uint64_t size = input_file_size("reflash", path);
@@ -255,14 +263,15 @@ int run_reflash(Session& session, ArgList& args) {
   const std::uint32_t limit = device ? transfer_chunk_limit(device->high_speed) : 0;
   const std::uint64_t frames = receipt ? transfer_frames(kReflashImageBytes, limit) : 0;
 
-  const WatchedTransfer transfer{"reflash", "", frames, true, {}};
+  const std::string what = "reflashing the data processor with " + path + " (SCReflashFile)";
+  const WatchedTransfer transfer{
+      "reflash", "", frames, true, {}, [&](std::uint8_t result) { check_result(result, what); }};
   const auto started = std::chrono::steady_clock::now();
   const WatchedOutcome outcome = run_watched(
       transfer, [&] { return reflash(path.c_str()); },
       [&] { return receipt ? std::min(receipt->frames_taken(), frames) : 0; },
       receipt ? ProgressUnit::kItems : ProgressUnit::kElapsed);
-  check_transfer_result(outcome.result,
-                        "reflashing the data processor with " + path + " (SCReflashFile)");
+  if (outcome.failure) throw *outcome.failure;
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -274,13 +283,22 @@ int run_reflash(Session& session, ArgList& args) {
     line +=
         ", " + std::to_string(frames) + " frames of up to " + std::to_string(limit) + " data bytes";
   }
-  std::printf("%s\n", line.c_str());
-  return outcome.interrupted ? kExitInterrupted : kExitOk;
+  if (json_out) {
+    JsonWriter json;
+    json.begin_object().key("file").value(path).key("bytes").value(size);
+    json.key("image_bytes").value(std::uint64_t{kReflashImageBytes}).key("seconds");
+    json.value(static_cast<std::uint64_t>(seconds + 0.5)).key("frames");
+    json.value_or_null(frames > 0 ? std::optional(frames) : std::nullopt).end_object();
+    print_json(json);
+  } else {
+    std::printf("%s\n", line.c_str());
+  }
+  return outcome.interrupted ? interrupt_exit_code() : kExitOk;
 }
 
 constexpr Command kCommands[] = {
     {"update", "update the firmware of a logger or a gateway",
-     "maltor [global options] update logger|gateway FILE --log LOG\n"
+     "maltor [global options] update logger|gateway FILE --log LOG [--json]\n"
      "\n"
      "Sends the firmware image FILE to the logger (UpdateLoggerFirmware) or the\n"
      "gateway (UpdateFirmware) on the library's update thread, with a progress\n"
@@ -301,7 +319,7 @@ constexpr Command kCommands[] = {
      "  --log LOG   the progress log (required); its folder must exist\n",
      run_update},
     {"reflash", "reflash the data processor with a firmware image",
-     "maltor [global options] reflash FILE\n"
+     "maltor [global options] reflash FILE [--json]\n"
      "\n"
      "Sends the image FILE to the data processor (SCReflashFile): a start frame,\n"
      "data frames of 490 bytes on a high-speed link (42 at full speed) and an end\n"

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,10 @@ inline bool wants_json(const Session& session, ArgList& args) {
 // Prints one JSON object on its own line.
 void print_json(const JsonWriter& json);
 
+// A library version as MaltorGetVersion gives it, (major << 16) | (minor << 8)
+// | patch, as "0.2.0".
+std::string version_text(std::uint32_t version);
+
 // A positional number no greater than `max`, e.g. required_number(args, "BUS", 0xFFFF).
 std::uint64_t required_number(ArgList& args, std::string_view what, std::uint64_t max);
 
@@ -27,8 +33,39 @@ std::uint64_t option_number(ArgList& args, std::string_view name, std::uint64_t 
                             std::uint64_t fallback);
 
 // Refuses, before anything is sent, a file the library is to write but could
-// not create: its folder is missing, or a folder stands in its place.
+// not create (its folder is missing, or a folder stands in its place), and one
+// that is there but not a regular file (a device, a pipe), which the library
+// would remove and replace.
 void check_destination(const std::string& command, const std::string& path);
+
+// After a call that reported writing `expected` bytes to `path`: when the
+// file holds fewer (or is missing), throws ToolError(kExitFailed,
+// "<what>: wrote N of M bytes to PATH"). Returns the file's size.
+std::uint64_t check_file_holds(std::string_view what, const std::string& path,
+                               std::uint64_t expected);
+
+// A file the tool writes itself, unbuffered, so a failure can say how much of
+// what was handed over reached the file ("wrote N of M bytes to
+// PATH: <OS error>"); every write and the close are checked.
+class OutputFile {
+ public:
+  OutputFile(std::string command, const std::string& path);
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+  void write(const void* bytes, std::size_t length);
+  void write(std::string_view text) { write(text.data(), text.size()); }
+  void close();
+
+ private:
+  [[noreturn]] void fail(int os_error);
+
+  std::string command_;
+  std::string path_;
+  std::FILE* file_;
+  std::uint64_t expected_ = 0;
+  std::uint64_t written_ = 0;
+};
 
 // The size of the file the library is to read; a usage error when it is
 // missing or is not a file.

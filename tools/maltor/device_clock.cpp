@@ -56,18 +56,29 @@ std::uint32_t clock_value_from_unix(std::int64_t unix_seconds) {
   return static_cast<std::uint32_t>(unix_seconds);
 }
 
-std::string format_clock_value(std::uint32_t value) {
-  const chr::sys_seconds time{chr::seconds(value)};
+std::string iso8601_utc(std::int64_t unix_microseconds) {
+  const chr::sys_time<chr::microseconds> time{chr::microseconds(unix_microseconds)};
   const chr::sys_days day = chr::floor<chr::days>(time);
   const chr::year_month_day date{day};
   const chr::hh_mm_ss clock{time - day};
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC",
-                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-                static_cast<int>(clock.minutes().count()),
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
                 static_cast<int>(clock.seconds().count()));
-  return text;
+  std::string out = text;
+  if (const auto micro = clock.subseconds().count(); micro != 0) {
+    std::snprintf(text, sizeof text, ".%06lld", static_cast<long long>(micro));
+    out += text;
+  }
+  return out + "Z";
+}
+
+std::string format_clock_value(std::uint32_t value) {
+  std::string text = iso8601_utc(std::int64_t{value} * 1000000);
+  text[10] = ' ';
+  text.back() = ' ';
+  return text + "UTC";
 }
 
 std::uint32_t parse_clock_value(std::string_view text) {

@@ -14,6 +14,9 @@ namespace maltor::tool {
 // before 1970 or after 2106-02-07 06:28:15 UTC, which 32 bits cannot hold.
 std::uint32_t clock_value_from_unix(std::int64_t unix_seconds);
 
+// "2024-10-04T14:47:28Z", or "2024-10-04T14:47:28.000125Z" with a fraction of a second.
+std::string iso8601_utc(std::int64_t unix_microseconds);
+
 // "2024-10-04 14:47:28 UTC".
 std::string format_clock_value(std::uint32_t value);
 

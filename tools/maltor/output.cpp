@@ -32,9 +32,56 @@ std::string hex_dump(std::span<const std::uint8_t> bytes, std::size_t base) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `text`, or 0
+// when its first byte does not begin one (overlong forms and surrogates
+// included).
+std::size_t utf8_sequence(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
 std::string json_quote(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  char escape[8];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      // Well-formed UTF-8 passes as it is; any other byte is escaped as the
+      // character of the same number, so the text stays valid UTF-8.
+      if (const std::size_t length = utf8_sequence(text.substr(i)); length > 0) {
+        out.append(text.substr(i, length));
+        i += length - 1;
+      } else {
+        std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
+        out += escape;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";
@@ -52,9 +99,8 @@ std::string json_quote(std::string_view text) {
         out += "\\t";
         break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+        if (byte < 0x20) {
+          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
           out += escape;
         } else {
           out += c;

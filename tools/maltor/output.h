@@ -37,6 +37,11 @@ class JsonWriter {
   JsonWriter& value(unsigned number) { return value(static_cast<std::uint64_t>(number)); }
   JsonWriter& value(bool flag);
   JsonWriter& null();
+  // The value, or null when there is none.
+  template <typename T>
+  JsonWriter& value_or_null(const std::optional<T>& maybe) {
+    return maybe ? value(*maybe) : null();
+  }
 
   const std::string& text() const { return text_; }
 

@@ -94,7 +94,10 @@ std::string format_progress_line(const std::string& label, const ProgressSnapsho
 }
 
 ProgressBar::ProgressBar(std::string label, std::uint64_t total, ProgressUnit unit, std::FILE* out)
-    : ProgressBar(std::move(label), total, unit, out, is_terminal(out)) {}
+    : ProgressBar(std::move(label), total, unit, out, is_terminal(out)) {
+  // The two-argument form is the tool's own display, which --quiet silences.
+  silent_ = quiet();
+}
 
 ProgressBar::ProgressBar(std::string label, std::uint64_t total, ProgressUnit unit, std::FILE* out,
                          bool redraw)
@@ -111,6 +114,7 @@ ProgressBar::~ProgressBar() {
 
 void ProgressBar::update(std::uint64_t done, Clock::time_point now) {
   done_ = done;
+  if (silent_) return;
   if (redraw_) {
     if (drawn_ && now - last_draw_ < kRedrawInterval) return;
   } else {
@@ -125,7 +129,7 @@ void ProgressBar::update(std::uint64_t done, Clock::time_point now) {
 }
 
 void ProgressBar::finish(Clock::time_point now) {
-  if (finished_) return;
+  if (finished_ || silent_) return;
   if (redraw_ || total_ == 0 || last_tenth_ != 10) draw(now);
   if (redraw_) std::fputc('\n', out_);
   std::fflush(out_);

@@ -1,6 +1,6 @@
-// A progress display for long transfers: one line redrawn in place on a
-// terminal, or a plain line every tenth of the way when the output is a pipe
-// or a file.
+// A progress display for long transfers, on stderr so that stdout carries
+// only results: one line redrawn in place on a terminal, or a plain line
+// every tenth of the way when stderr is a pipe or a file. Nothing with --quiet.
 //
 //   ProgressBar bar("download", total_bytes, ProgressUnit::kBytes);
 //   while (...) { ...; bar.update(done); }
@@ -41,7 +41,7 @@ class ProgressBar {
  public:
   using Clock = std::chrono::steady_clock;
 
-  ProgressBar(std::string label, std::uint64_t total, ProgressUnit unit, std::FILE* out = stdout);
+  ProgressBar(std::string label, std::uint64_t total, ProgressUnit unit, std::FILE* out = stderr);
   // `redraw` chooses the one-line terminal display over plain lines.
   ProgressBar(std::string label, std::uint64_t total, ProgressUnit unit, std::FILE* out,
               bool redraw);
@@ -71,6 +71,7 @@ class ProgressBar {
   std::size_t last_length_ = 0;
   bool drawn_ = false;
   bool finished_ = false;
+  bool silent_ = false;
 };
 
 }  // namespace maltor::tool

@@ -1,9 +1,26 @@
 #include "session.h"
 
+#include "call_errors.h"
 #include "device_link.h"
 #include "errors.h"
 
 namespace maltor::tool {
+
+namespace {
+
+// A library older than its error services leaves results in plain numbers.
+LibraryErrorSource library_errors(const Library& library) {
+  LibraryErrorSource source;
+  if (library.exports("MaltorResultText")) {
+    source.result_text = MALTOR_FUNCTION(library, MaltorResultText);
+  }
+  if (library.exports("MaltorGetLastError")) {
+    source.last_error = MALTOR_FUNCTION(library, MaltorGetLastError);
+  }
+  return source;
+}
+
+}  // namespace
 
 Library& Session::library() {
   if (library_) return *library_;
@@ -12,6 +29,7 @@ Library& Session::library() {
   } else {
     library_.emplace(Library::load(options_.sim ? "MaltorUSBdrv_sim" : "MaltorUSBdrv"));
   }
+  use_library_errors(library_errors(*library_));
   if (options_.sim) plug_virtual_devices(*library_);
   if (!options_.device.empty()) select_device(*library_, options_.device);
   return *library_;

@@ -10,7 +10,7 @@ namespace maltor::tool {
 // whose /dev/bus/usb node this user cannot read and write; empty when there is none.
 std::string usb_access_hint();
 #else
-// Other hosts open devices through their own driver; nothing to check here.
+// Other hosts open devices through their own driver; maltor doctor looks at it.
 inline std::string usb_access_hint() {
   return {};
 }

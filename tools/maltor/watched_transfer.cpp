@@ -41,27 +41,34 @@ WatchedOutcome run_watched(const WatchedTransfer& transfer,
   if (transfer.show_progress) bar.emplace(transfer.label, transfer.total, unit);
 
   WatchedOutcome outcome;
-  std::future<std::uint8_t> running = std::async(std::launch::async, call);
+  std::future<std::uint8_t> running = std::async(std::launch::async, [&] {
+    const std::uint8_t result = call();
+    if (transfer.check) {
+      try {
+        transfer.check(result);
+      } catch (const ToolError& error) {
+        outcome.failure = error;
+      }
+    }
+    return result;
+  });
   while (running.wait_for(kPollInterval) != std::future_status::ready) {
     if (interrupted() && !outcome.interrupted) {
       outcome.interrupted = true;
       // Leave the progress line before speaking.
-      if (bar && is_terminal(stdout)) std::fputc('\n', stdout);
-      std::fflush(stdout);
+      if (bar && is_terminal(stderr)) std::fputc('\n', stderr);
       if (transfer.on_interrupt) {
         transfer.on_interrupt();
       } else {
-        std::fprintf(stderr,
-                     "maltor: the %s cannot be stopped; waiting for it to end (Ctrl-C again "
-                     "ends maltor at once)\n",
-                     transfer.label.c_str());
+        note("the " + transfer.label +
+             " cannot be stopped; waiting for it to end (a second signal ends maltor at once)");
       }
     }
     if (bar) bar->update(progress());
   }
   outcome.result = running.get();
   // A failed call leaves its last state shown; the error message follows.
-  if (bar && outcome.result == 0) {
+  if (bar && outcome.result == 0 && !outcome.failure) {
     bar->update(progress());
     bar->finish();
   }

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "errors.h"
 #include "progress.h"
 
 namespace maltor::tool {
@@ -20,11 +22,16 @@ struct WatchedTransfer {
   // runs. Empty when the call cannot be stopped: the tool then says so and
   // waits (a second Ctrl-C ends the process).
   std::function<void()> on_interrupt;
+  // Judges the call's result on the worker thread right after the call, where
+  // the library's error detail for it lives (e.g. check_result); what it
+  // throws comes back as WatchedOutcome::failure.
+  std::function<void(std::uint8_t)> check;
 };
 
 struct WatchedOutcome {
   std::uint8_t result = 0;   // what the call returned
   bool interrupted = false;  // Ctrl-C was pressed while it ran
+  std::optional<ToolError> failure;
 };
 
 // Runs `call` on a worker thread and returns once it has returned.
