@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,27 @@
 
 namespace maltor::test {
 namespace {
+
+// "Sun Dec  6 21:57:40 2026\n": English day and month, the day padded with a
+// space, two-digit time fields, a four-digit year and the line feed.
+bool has_ctime_form(const std::string& t) {
+  static const std::string days = "Sun Mon Tue Wed Thu Fri Sat ";
+  static const std::string months = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
+  const auto digits = [&](std::size_t at, std::size_t n) {
+    for (std::size_t i = at; i < at + n; ++i) {
+      if (t[i] < '0' || t[i] > '9') return false;
+    }
+    return true;
+  };
+  // A word of a list of four-character entries starts at a multiple of four.
+  const auto listed = [&](const std::string& list, std::size_t at) {
+    return list.find(t.substr(at, 4)) % 4 == 0;
+  };
+  return t.size() == 25 && listed(days, 0) && listed(months, 4) &&
+         (t[8] == ' ' || (t[8] >= '1' && t[8] <= '3')) && digits(9, 1) && t[10] == ' ' &&
+         digits(11, 2) && t[13] == ':' && digits(14, 2) && t[16] == ':' && digits(17, 2) &&
+         t[19] == ' ' && digits(20, 4) && t[24] == '\n';
+}
 
 class LocalTimeText : public ::testing::Test {
  protected:
@@ -56,8 +76,6 @@ TEST_F(LocalTimeText, IsTheEnglishCtimeFormInEveryLocale) {
   std::vector<std::string> expected;
   for (const std::int64_t t : moments) expected.push_back(text_at(t));
 
-  const std::regex form(
-      R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d [0-2]\d:[0-5]\d:[0-6]\d \d{4}\n)");
   int locales = 0;
   for (const char* name : {"ru_RU.UTF-8", "de_DE.UTF-8"}) {
     if (built_.find(name) == std::string::npos) continue;
@@ -67,11 +85,11 @@ TEST_F(LocalTimeText, IsTheEnglishCtimeFormInEveryLocale) {
       const std::string text = text_at(moments[i]);
       EXPECT_EQ(text, expected[i]) << name;
       EXPECT_EQ(text.size(), 25u) << name;
-      EXPECT_TRUE(std::regex_match(text, form)) << name << ": " << text;
+      EXPECT_TRUE(has_ctime_form(text)) << name << ": " << text;
     }
     // What both logs write: the same 25 characters, nothing after them.
     const std::string line = update::local_time_line();
-    EXPECT_TRUE(std::regex_match(line, form)) << name << ": " << line;
+    EXPECT_TRUE(has_ctime_form(line)) << name << ": " << line;
   }
   if (locales == 0) GTEST_SKIP() << "localedef or the locale sources (package locales) are missing";
 }
