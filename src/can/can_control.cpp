@@ -1,12 +1,14 @@
 #include "can/can_control.h"
 
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
 namespace maltor::can {
 
 std::uint8_t run_control(const ControlRow& row, void* out, std::span<const std::uint32_t> args) {
-  if (row.decode != Decode::kNothing && out == nullptr) return kBadArgument;
+  if (row.decode != Decode::kNothing && out == nullptr)
+    return maltor::detail::refused_argument(kBadArgument);
   link::Exchange exchange(row.command);
   if (!exchange.ready()) return kNoDevice;
 

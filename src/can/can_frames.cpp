@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "platform/clock.h"
@@ -41,7 +42,8 @@ void fill_from_reply(MaltorCanMessage* message, const std::uint8_t* reply) {
 }  // namespace
 
 std::uint8_t transmit(MaltorCanMessage* message) {
-  if (message == nullptr || message->length > MALTOR_CAN_MAX_DATA) return kBadArgument;
+  if (message == nullptr || message->length > MALTOR_CAN_MAX_DATA)
+    return maltor::detail::refused_argument(kBadArgument);
   Exchange exchange(CommandId::kCanTx, message->length);
   if (!exchange.ready()) return kNoDevice;
 
@@ -62,7 +64,8 @@ std::uint8_t transmit(MaltorCanMessage* message) {
 }
 
 std::uint8_t receive(std::uint16_t* frame_count, MaltorCanMessage* message) {
-  if (frame_count == nullptr || message == nullptr) return kBadArgument;
+  if (frame_count == nullptr || message == nullptr)
+    return maltor::detail::refused_argument(kBadArgument);
   Exchange exchange(CommandId::kCanRx);
   if (!exchange.ready()) return kNoDevice;
 

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "config/dp_config.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "update/file_transfer.h"
@@ -8,7 +9,7 @@
 namespace maltor::config {
 
 std::uint8_t send_configuration(const char* path, std::uint16_t* status) {
-  if (path == nullptr || status == nullptr) return kBadArgument;
+  if (path == nullptr || status == nullptr) return maltor::detail::refused_argument(kBadArgument);
   const std::uint32_t limit = update::chunk_limit();
   std::uint32_t length = 0;
   if (!update::load_image(path, &length)) return kTransferFailed;

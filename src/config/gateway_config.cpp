@@ -3,6 +3,7 @@
 #include <string>
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "platform/os.h"
@@ -16,7 +17,6 @@ namespace {
 using update::build_gateway_frame;
 using update::gateway_exchange;
 using update::SumWidth;
-using update::write_log_line;
 
 constexpr std::uint8_t kAnnounceCommand = 0x10;
 constexpr std::uint8_t kAnnounceQualifier = 0x12;
@@ -42,16 +42,36 @@ std::string log_path() {
 
 // The configuration log, when it could be opened; every write is skipped
 // otherwise.
+// A log that cannot be written is reported in the error detail (naming it)
+// but changes no result, and it is not written to again.
 class ConfigurationLog {
  public:
-  explicit ConfigurationLog(const std::string& path) {
+  explicit ConfigurationLog(const std::string& path) : path_(path) {
     if (!path.empty()) file_.open(path.c_str(), platform::FileMode::kAppendText);
   }
+  ~ConfigurationLog() {
+    if (file_.is_open() && !file_.close()) failed(detail::FileStep::kClose, 0, 0);
+  }
+  ConfigurationLog(const ConfigurationLog&) = delete;
+  ConfigurationLog& operator=(const ConfigurationLog&) = delete;
+
   void line(const std::string& text) {
-    if (file_.is_open()) write_log_line(file_, text);
+    if (!file_.is_open()) return;
+    const std::size_t taken = file_.write(text.data(), text.size());
+    if (taken != text.size() || !file_.flush()) {
+      failed(detail::FileStep::kWrite, taken, text.size());
+      file_.close();
+    }
   }
 
  private:
+  // Told only when nothing else went wrong: the transfer's own failure matters more.
+  void failed(detail::FileStep step, std::size_t done, std::size_t expected) {
+    if (detail::current().kind != detail::kNone) return;
+    detail::file_failure(kOk, step, file_, path_.c_str(), done, expected);
+  }
+
+  std::string path_;
   platform::File file_;
 };
 
@@ -67,7 +87,8 @@ std::uint8_t send_gateway_configuration(std::uint32_t length, const std::uint8_t
   if (link::update_running()) return kUpdateRunning;
   // Refused before anything is sent or logged: a null image, or one whose
   // block count would not fit 16 bits and so would go out cut short.
-  if ((data == nullptr && length > 0) || length > kMaxGatewayConfiguration) return kBadArgument;
+  if ((data == nullptr && length > 0) || length > kMaxGatewayConfiguration)
+    return maltor::detail::refused_argument(kBadArgument);
 
   ConfigurationLog log(path);
   log.line("\r\n");

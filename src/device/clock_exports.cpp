@@ -1,6 +1,7 @@
 // The device clock: one 32-bit value passed through unchanged.
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -26,19 +27,24 @@ constexpr uint32_t kClockUnknown = 0;
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL SCGetDateTime(uint32_t* clock_value) {
-  return query<CommandId::kGetDateTime, kClock>(clock_value);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kGetDateTime, kClock>(clock_value); });
 }
 
 MALTOR_API uint32_t MALTOR_CALL GetDateTime(void) {
-  uint32_t clock_value = kClockUnknown;
-  return SCGetDateTime(&clock_value) == kOk ? clock_value : kClockUnknown;
+  return maltor::exports::guarded([&]() -> uint32_t {
+    uint32_t clock_value = kClockUnknown;
+    return SCGetDateTime(&clock_value) == kOk ? clock_value : kClockUnknown;
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCSetDateTime(uint32_t clock_value) {
-  Exchange exchange(CommandId::kSetDateTime);
-  if (!exchange.ready()) return kNoDevice;
-  put_u32(exchange.payload(), clock_value);
-  return exchange.run();
+  return maltor::exports::guarded([&]() -> uint8_t {
+    Exchange exchange(CommandId::kSetDateTime);
+    if (!exchange.ready()) return kNoDevice;
+    put_u32(exchange.payload(), clock_value);
+    return exchange.run();
+  });
 }
 
 }  // extern "C"

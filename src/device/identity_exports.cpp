@@ -3,6 +3,8 @@
 
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -35,38 +37,48 @@ extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL SCGetFirmwareVersion(uint16_t* version_word, uint8_t* version_1,
                                                     uint8_t* version_2, uint8_t* version_3) {
-  return query<CommandId::kGetFirmwareVersion, kFirmwareVersion>(version_word, version_1, version_2,
-                                                                 version_3);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    return query<CommandId::kGetFirmwareVersion, kFirmwareVersion>(version_word, version_1,
+                                                                   version_2, version_3);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCGetSerialNumber(uint8_t* block) {
-  return query<CommandId::kGetSerialNumber, kSerialNumber>(block);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kGetSerialNumber, kSerialNumber>(block); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCSetSerialNumber(uint8_t n, const uint8_t* data) {
-  if (data == nullptr && n > 0) return kBadArgument;
-  Exchange exchange(CommandId::kSetSerialNumber, n);
-  if (!exchange.ready()) return kNoDevice;
-  uint8_t* payload = exchange.payload();
-  payload[0] = n;
-  if (n > 0) std::memcpy(payload + 1, data, n);
-  return exchange.run();
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (data == nullptr && n > 0) return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kSetSerialNumber, n);
+    if (!exchange.ready()) return kNoDevice;
+    uint8_t* payload = exchange.payload();
+    payload[0] = n;
+    if (n > 0) std::memcpy(payload + 1, data, n);
+    return exchange.run();
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL GetMicroType(uint8_t* type) {
-  return query<CommandId::kGetMicroType, kMicroType>(type);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kGetMicroType, kMicroType>(type); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL GetMaltorInfo(uint8_t* info_byte, uint32_t* info_value) {
-  return query<CommandId::kGetMaltorInfo, kMaltorInfo>(info_byte, info_value);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    return query<CommandId::kGetMaltorInfo, kMaltorInfo>(info_byte, info_value);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCGetMMCInfo(uint8_t* record) {
-  return query<CommandId::kGetMmcInfo, kMmcInfo>(record);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kGetMmcInfo, kMmcInfo>(record); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCUSBGetConfigInfo(uint8_t* tag, uint32_t* size) {
-  return query<CommandId::kGetConfigInfo, kConfigInfo>(tag, size);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kGetConfigInfo, kConfigInfo>(tag, size); });
 }
 
 }  // extern "C"

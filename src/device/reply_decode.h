@@ -14,6 +14,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -108,7 +109,7 @@ std::uint8_t run_and_copy(link::Exchange& exchange, Out*... out) {
 // runs row `Id` and copies the decode into the outputs.
 template <link::CommandId Id, const ReplyDecode& D, typename... Out>
 std::uint8_t query(Out*... out) {
-  if (any_null(out...)) return kBadArgument;
+  if (any_null(out...)) return maltor::detail::refused_argument(kBadArgument);
   link::Exchange exchange(Id);
   if (!exchange.ready()) return kNoDevice;
   return run_and_copy<D>(exchange, out...);

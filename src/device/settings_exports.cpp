@@ -3,6 +3,8 @@
 
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -27,36 +29,43 @@ constexpr ReplyDecode kSingleSetting{1, {u16_at(5)}};
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL SCGetHWSettings(uint8_t* block) {
-  return query<CommandId::kGetHwSettings, kSettingsBlock>(block);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kGetHwSettings, kSettingsBlock>(block); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCSetHWSettings(uint8_t selector_1, uint8_t selector_2, uint8_t n,
                                                const uint8_t* data) {
-  if (data == nullptr && n > 0) return kBadArgument;
-  Exchange exchange(CommandId::kSetHwSettings, n);
-  if (!exchange.ready()) return kNoDevice;
-  uint8_t* payload = exchange.payload();
-  payload[0] = selector_1;
-  payload[1] = selector_2;
-  payload[2] = n;
-  if (n > 0) std::memcpy(payload + 3, data, n);
-  return exchange.run();
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (data == nullptr && n > 0) return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kSetHwSettings, n);
+    if (!exchange.ready()) return kNoDevice;
+    uint8_t* payload = exchange.payload();
+    payload[0] = selector_1;
+    payload[1] = selector_2;
+    payload[2] = n;
+    if (n > 0) std::memcpy(payload + 3, data, n);
+    return exchange.run();
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL GetSingleHWSetting(uint16_t number, uint16_t* value) {
-  if (value == nullptr) return kBadArgument;
-  Exchange exchange(CommandId::kGetSingleHwSetting);
-  if (!exchange.ready()) return kNoDevice;
-  put_u16(exchange.payload(), number);
-  return run_and_copy<kSingleSetting>(exchange, value);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (value == nullptr) return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kGetSingleHwSetting);
+    if (!exchange.ready()) return kNoDevice;
+    put_u16(exchange.payload(), number);
+    return run_and_copy<kSingleSetting>(exchange, value);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SetSingleHWSetting(uint16_t number, uint16_t value) {
-  Exchange exchange(CommandId::kSetSingleHwSetting);
-  if (!exchange.ready()) return kNoDevice;
-  put_u16(exchange.payload(), number);
-  put_u16(exchange.payload() + 2, value);
-  return exchange.run();
+  return maltor::exports::guarded([&]() -> uint8_t {
+    Exchange exchange(CommandId::kSetSingleHwSetting);
+    if (!exchange.ready()) return kNoDevice;
+    put_u16(exchange.payload(), number);
+    put_u16(exchange.payload() + 2, value);
+    return exchange.run();
+  });
 }
 
 }  // extern "C"

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "MaltorUSBdrv.h"
+#include "exports/call_barrier.h"
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "storage/mirel_frame.h"
@@ -40,34 +42,38 @@ constexpr std::uint32_t kConfigInfoLength = 26;
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL GetFirmwareVersion(char* text) {
-  if (text == nullptr) return kBadArgument;
-  if (!device_open()) return kNoDevice;
-  const bool short_text = slot0().kind == kShortTextKind;
-  std::uint32_t length = sizeof kVersionFrame;
-  if (short_text) {
-    length = maltor::storage::build_mirel_frame(maltor::storage::kMirelFirmwareVersion, 0);
-  } else {
-    std::memcpy(buffer0().request, kVersionFrame, sizeof kVersionFrame);
-  }
-  if (raw_exchange(length, kVersionReplyLength, kTimeoutMs, Reader::kFixed) == 0) {
-    return kExchangeFailed;
-  }
-  std::memcpy(text, buffer0().reply + kVersionTextFrom, kVersionTextLength);
-  // Kind 1 keeps the copied bytes behind its terminator.
-  text[short_text ? 5 : 13] = '\0';
-  return kOk;
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (text == nullptr) return maltor::detail::refused_argument(kBadArgument);
+    if (!device_open()) return maltor::detail::no_device();
+    const bool short_text = slot0().kind == kShortTextKind;
+    std::uint32_t length = sizeof kVersionFrame;
+    if (short_text) {
+      length = maltor::storage::build_mirel_frame(maltor::storage::kMirelFirmwareVersion, 0);
+    } else {
+      std::memcpy(buffer0().request, kVersionFrame, sizeof kVersionFrame);
+    }
+    if (raw_exchange(length, kVersionReplyLength, kTimeoutMs, Reader::kFixed) == 0) {
+      return kExchangeFailed;
+    }
+    std::memcpy(text, buffer0().reply + kVersionTextFrom, kVersionTextLength);
+    // Kind 1 keeps the copied bytes behind its terminator.
+    text[short_text ? 5 : 13] = '\0';
+    return kOk;
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL GetConfigurationInfo(uint8_t* record) {
-  if (record == nullptr) return kBadArgument;
-  if (!device_open()) return kNoDevice;
-  std::memcpy(buffer0().request, kConfigInfoFrame, sizeof kConfigInfoFrame);
-  if (raw_exchange(sizeof kConfigInfoFrame, kConfigInfoReplyLength, kTimeoutMs, Reader::kFixed) ==
-      0) {
-    return kExchangeFailed;
-  }
-  std::memcpy(record, buffer0().reply + kConfigInfoFrom, kConfigInfoLength);
-  return kOk;
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
+    if (!device_open()) return maltor::detail::no_device();
+    std::memcpy(buffer0().request, kConfigInfoFrame, sizeof kConfigInfoFrame);
+    if (raw_exchange(sizeof kConfigInfoFrame, kConfigInfoReplyLength, kTimeoutMs, Reader::kFixed) ==
+        0) {
+      return kExchangeFailed;
+    }
+    std::memcpy(record, buffer0().reply + kConfigInfoFrom, kConfigInfoLength);
+    return kOk;
+  });
 }
 
 }  // extern "C"

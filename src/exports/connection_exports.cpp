@@ -1,32 +1,34 @@
 // Export shims of the connection operations.
 #include "MaltorUSBdrv.h"
+#include "exports/call_barrier.h"
 #include "link/connection.h"
 #include "link/device_choice.h"
 
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL GetConnected(MaltorConnection* record) {
-  return maltor::link::get_connected(record);
+  return maltor::exports::guarded([&]() -> uint8_t { return maltor::link::get_connected(record); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL DeviceIsReady(void) {
-  return maltor::link::device_is_ready();
+  return maltor::exports::guarded([&]() -> uint8_t { return maltor::link::device_is_ready(); }, 0);
 }
 
 MALTOR_API void MALTOR_CALL CloseDevice(void) {
-  maltor::link::close_device();
+  maltor::exports::guarded([&] { maltor::link::close_device(); });
 }
 
 MALTOR_API void MALTOR_CALL CloseDevice2(void) {
-  maltor::link::close_device_if_open();
+  maltor::exports::guarded([&] { maltor::link::close_device_if_open(); });
 }
 
 MALTOR_API void MALTOR_CALL DllRcvCallBack(void* callback) {
-  maltor::link::g_receive_callback.store(callback);
+  maltor::exports::guarded([&] { maltor::link::g_receive_callback.store(callback); });
 }
 
 MALTOR_API void MALTOR_CALL SetCallbackCriticalSection(void* critical_section) {
-  maltor::link::g_caller_critical_section.store(critical_section);
+  maltor::exports::guarded(
+      [&] { maltor::link::g_caller_critical_section.store(critical_section); });
 }
 
 MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo* out, uint32_t capacity) {

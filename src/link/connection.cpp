@@ -1,6 +1,7 @@
 #include "link/connection.h"
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/result.h"
 
 namespace maltor::link {
@@ -33,8 +34,8 @@ std::uint8_t device_is_ready() {
 }
 
 std::uint8_t get_connected(MaltorConnection* record) {
-  if (device_is_ready() == 0) return kNoDevice;
-  if (record == nullptr) return kBadArgument;
+  if (device_is_ready() == 0) return maltor::detail::no_device();
+  if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
   const DeviceSlot& slot = slot0();
   record->device_kind = slot.kind;
   record->file_handle = slot.file;

@@ -9,6 +9,10 @@
 
 #include "MaltorUSBdrv.h"
 
+namespace maltor::platform {
+class File;
+}
+
 namespace maltor::detail {
 
 enum Kind : std::uint8_t {
@@ -19,6 +23,9 @@ enum Kind : std::uint8_t {
   kArgument = MALTOR_DETAIL_ARGUMENT,
   kBusy = MALTOR_DETAIL_BUSY,
   kLimit = MALTOR_DETAIL_LIMIT,
+  // The library itself could not go on (no memory, no thread): a limit of
+  // the host rather than of the device; the sentence says which.
+  kInternal = MALTOR_DETAIL_LIMIT,
 };
 
 // The calling thread's detail record.
@@ -36,5 +43,24 @@ std::uint8_t set(std::uint8_t result, Kind kind, std::int32_t os_error, std::uin
     __attribute__((format(printf, 6, 7)))
 #endif
     ;
+
+// What was being done to a file when it failed.
+enum class FileStep : std::uint8_t { kOpenForReading, kOpenForWriting, kRead, kWrite, kClose };
+
+// Sets a kFile detail for `file`'s last failure at `step`, with its OS error
+// and a sentence naming `path` ("wrote 102,400 of 1,048,576 bytes to
+// out.bin: File too large"). Returns `result`.
+std::uint8_t file_failure(std::uint8_t result, FileStep step, const platform::File& file,
+                          const char* path, std::uint64_t bytes_done, std::uint64_t bytes_expected);
+
+// Sets a kArgument detail for an argument refused before anything was sent.
+// Returns `result`.
+std::uint8_t refused_argument(std::uint8_t result);
+
+// Sets a kDevice detail: slot 0 holds no open device. Returns kNoDevice.
+std::uint8_t no_device();
+
+// Writes `value` with a comma between groups of three digits.
+void group_digits(std::uint64_t value, char (&out)[32]);
 
 }  // namespace maltor::detail

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "link/error_detail.h"
 #include "link/result.h"
 #include "link/transfer.h"
 
@@ -40,7 +41,10 @@ void seal_frame(std::uint32_t length) {
 
 Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_read)
     : row_(command(id)) {
-  if (!device_open()) return;
+  if (!device_open()) {
+    detail::no_device();
+    return;
+  }
   ready_ = true;
   sequence_ = g_sequence++;
   length_ = stamp_frame(row_, extra_write, sequence_);
@@ -63,8 +67,16 @@ std::uint8_t Exchange::rerun() {
   if (row_.flags & kClearReply) std::memset(buffer.reply, 0, 64);
   reply_count_ = read_with(row_.reader);
   if (reply_count_ == 0) return kExchangeFailed;
-  if ((row_.flags & kSequenceCheck) && buffer.reply[0] != sequence_) return kExchangeFailed;
-  if ((row_.flags & kEchoCheck) && buffer.reply[3] != row_.code) return kExchangeFailed;
+  if ((row_.flags & kSequenceCheck) && buffer.reply[0] != sequence_) {
+    return detail::set(kExchangeFailed, detail::kDevice, 0, 0, 0,
+                       "wrong reply to command 0x%02X: sequence %u where %u was sent", row_.code,
+                       buffer.reply[0], sequence_);
+  }
+  if ((row_.flags & kEchoCheck) && buffer.reply[3] != row_.code) {
+    return detail::set(kExchangeFailed, detail::kDevice, 0, 0, 0,
+                       "wrong reply to command 0x%02X: it answers command 0x%02X", row_.code,
+                       buffer.reply[3]);
+  }
   return kOk;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "link/transfer.h"
@@ -62,10 +63,10 @@ std::uint8_t stop_live_data(std::uint8_t parameter) {
 }
 
 std::uint8_t get_live_data(std::uint8_t* destination) {
-  if (destination == nullptr) return kBadArgument;
+  if (destination == nullptr) return maltor::detail::refused_argument(kBadArgument);
   platform::debug_output("GetLiveData In\n");
   std::memset(destination, 0, kRecordSize);
-  if (!link::device_open()) return kNoDevice;
+  if (!link::device_open()) return maltor::detail::no_device();
   const std::uint32_t count = begin_read(link::slot0().usb);
   const std::int64_t t0 = platform::now_seconds();
   if (poll_read(link::slot0().file, count, t0 + kShortReadSeconds) != Poll::kComplete) {

@@ -1,6 +1,7 @@
 #include "live/process_stream.h"
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -25,8 +26,8 @@ std::uint8_t stop_process_data() {
 }
 
 std::uint8_t send_stream_data(const std::uint8_t* data, std::uint32_t length) {
-  if (data == nullptr && length > 0) return kBadArgument;
-  if (!link::device_open()) return kNoDevice;
+  if (data == nullptr && length > 0) return maltor::detail::refused_argument(kBadArgument);
+  if (!link::device_open()) return maltor::detail::no_device();
   // The count written is not compared with the length: only the call's
   // success value counts.
   std::uint32_t written = 0;

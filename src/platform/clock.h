@@ -17,8 +17,15 @@ std::int64_t now_seconds();
 // Wall clock as seconds and milliseconds (the _ftime64 pair).
 void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds);
 // Local-time text of a wall-clock value in the C library's ctime form,
-// "Sun Dec  6 04:58:01 2026\n" (25 characters and a terminator).
+// "Sun Dec  6 04:58:01 2026\n" (25 characters and a terminator), in English
+// whatever the process's locale.
 void local_time_text(std::int64_t seconds, char (&out)[26]);
+
+// The ctime form of a broken-down time, for the clocks above: weekday 0 is
+// Sunday, month 1 is January. Always 25 characters and a terminator: fields
+// out of their ranges are wrapped, the year to its last four digits.
+void format_ctime(int weekday, int month, int day, int hour, int minute, int second, int year,
+                  char (&out)[26]);
 // Suspends the calling thread.
 void sleep_ms(std::uint32_t milliseconds);
 

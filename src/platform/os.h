@@ -68,6 +68,8 @@ enum class FileMode : std::uint8_t {
 };
 
 // A file opened through the platform layer. Closes itself on destruction.
+// Writes are unbuffered, so a write that returns has put its bytes into the
+// file, and a short count says exactly how many got there.
 class File {
  public:
   File() = default;
@@ -75,6 +77,8 @@ class File {
   File& operator=(const File&) = delete;
   ~File() { close(); }
 
+  // The read modes open regular files only: a folder or a device (which
+  // would read nothing, or without end) is refused as unreadable.
   bool open(const char* path, FileMode mode);
   bool is_open() const { return stream_ != nullptr; }
   // Writes `length` bytes (translated in text mode); returns the bytes taken.
@@ -85,12 +89,31 @@ class File {
   bool seek(std::int64_t offset, int origin);
   std::int64_t tell();
   bool flush();
-  void close();
+  // Closes the file; false when the close failed. True when none was open.
+  bool close();
+
+  // The OS error of the last call that failed (errno, or the Windows system
+  // error); 0 when it failed without one.
+  std::int32_t error() const { return error_; }
+  // True when the last open was refused because the path is no regular file.
+  bool not_regular() const { return not_regular_; }
 
  private:
+  void note_error();
+
   std::FILE* stream_ = nullptr;
   bool text_ = false;
+  bool not_regular_ = false;
+  std::int32_t error_ = 0;
 };
+
+// The OS error the C runtime left for the calling thread's last failed call
+// (errno; on Windows the system error behind it when there is one).
+std::int32_t last_os_error();
+// Clears what last_os_error reports, before a call that is to be judged.
+void clear_os_error();
+// An English text for an OS error, whatever the process's locale.
+void os_error_text(std::int32_t error, char* out, std::size_t capacity);
 
 // Deletes a regular file or a link; false when it did not exist, is
 // something else (a device node, a pipe, a folder) or could not be deleted.

@@ -1,6 +1,8 @@
 // The card's log counts, whole card and per partition, and its current sector.
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -29,29 +31,37 @@ constexpr uint16_t kCountUnknown = 0;
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL SCSDLogCount(uint16_t* count) {
-  return query<CommandId::kSdLogCount, kLogCount>(count);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kSdLogCount, kLogCount>(count); });
 }
 
 MALTOR_API uint16_t MALTOR_CALL GetLogCount(void) {
-  uint16_t count = kCountUnknown;
-  return SCSDLogCount(&count) == kOk ? count : kCountUnknown;
+  return maltor::exports::guarded([&]() -> uint16_t {
+    uint16_t count = kCountUnknown;
+    return SCSDLogCount(&count) == kOk ? count : kCountUnknown;
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCPartitionLogCount(uint8_t partition, uint16_t* count) {
-  if (count == nullptr) return kBadArgument;
-  Exchange exchange(CommandId::kPartitionLogCount);
-  if (!exchange.ready()) return kNoDevice;
-  exchange.payload()[0] = partition;
-  return run_and_copy<kLogCount>(exchange, count);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (count == nullptr) return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kPartitionLogCount);
+    if (!exchange.ready()) return kNoDevice;
+    exchange.payload()[0] = partition;
+    return run_and_copy<kLogCount>(exchange, count);
+  });
 }
 
 MALTOR_API uint16_t MALTOR_CALL GetPartitionLogCount(uint8_t partition) {
-  uint16_t count = kCountUnknown;
-  return SCPartitionLogCount(partition, &count) == kOk ? count : kCountUnknown;
+  return maltor::exports::guarded([&]() -> uint16_t {
+    uint16_t count = kCountUnknown;
+    return SCPartitionLogCount(partition, &count) == kOk ? count : kCountUnknown;
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCSDCurrentSector(uint32_t* sector) {
-  return query<CommandId::kSdCurrentSector, kCurrentSector>(sector);
+  return maltor::exports::guarded(
+      [&]() -> uint8_t { return query<CommandId::kSdCurrentSector, kCurrentSector>(sector); });
 }
 
 }  // extern "C"

@@ -3,6 +3,8 @@
 
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -24,24 +26,29 @@ constexpr ReplyDecode kFormatReply{1, {u16_at(5)}};
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL SCSDFormat(uint16_t parameter, uint16_t* format_reply) {
-  if (format_reply == nullptr) return kBadArgument;
-  Exchange exchange(CommandId::kSdFormat);
-  if (!exchange.ready()) return kNoDevice;
-  put_u16(exchange.payload(), parameter);
-  return run_and_copy<kFormatReply>(exchange, format_reply);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (format_reply == nullptr) return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kSdFormat);
+    if (!exchange.ready()) return kNoDevice;
+    put_u16(exchange.payload(), parameter);
+    return run_and_copy<kFormatReply>(exchange, format_reply);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCPartitionFormat(uint16_t parameter, uint8_t n,
                                                  const uint8_t* partitions,
                                                  uint16_t* format_reply) {
-  if (format_reply == nullptr || (partitions == nullptr && n > 0)) return kBadArgument;
-  Exchange exchange(CommandId::kPartitionFormat, n);
-  if (!exchange.ready()) return kNoDevice;
-  uint8_t* payload = exchange.payload();
-  put_u16(payload, parameter);
-  payload[2] = n;
-  if (n > 0) std::memcpy(payload + 3, partitions, n);
-  return run_and_copy<kFormatReply>(exchange, format_reply);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (format_reply == nullptr || (partitions == nullptr && n > 0))
+      return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kPartitionFormat, n);
+    if (!exchange.ready()) return kNoDevice;
+    uint8_t* payload = exchange.payload();
+    put_u16(payload, parameter);
+    payload[2] = n;
+    if (n > 0) std::memcpy(payload + 3, partitions, n);
+    return run_and_copy<kFormatReply>(exchange, format_reply);
+  });
 }
 
 }  // extern "C"

@@ -1,9 +1,11 @@
 #include "storage/log_download.h"
 
 #include <mutex>
+#include <optional>
 
 #include "link/connection.h"
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "platform/os.h"
@@ -22,16 +24,52 @@ std::uint8_t g_chunk[kChunkSize];
 
 inline constexpr std::uint8_t kStalled = kExchangeFailed;
 
+// Where the stream's bytes go. A destination that cannot be opened or
+// written does not change the result: the stream is still read to its end,
+// so the device is left idle, and the bytes the file could not take are
+// dropped. What went wrong is kept for the error detail.
+class Destination {
+ public:
+  Destination(const char* path, std::uint32_t expected) : path_(path), expected_(expected) {
+    platform::remove_file(path);
+    if (!file_.open(path, platform::FileMode::kAppendBinary))
+      failed_ = detail::FileStep::kOpenForWriting;
+  }
+
+  void write(const std::uint8_t* bytes, std::uint32_t n) {
+    if (failed_step()) return;
+    const std::size_t taken = file_.write(bytes, n);
+    written_ += taken;
+    if (taken != n) failed_ = detail::FileStep::kWrite;
+  }
+
+  void close() {
+    if (!failed_step() && !file_.close()) failed_ = detail::FileStep::kClose;
+  }
+
+  // Sets the detail of a destination that failed; false when none did.
+  bool report(std::uint8_t result) const {
+    if (!failed_step()) return false;
+    detail::file_failure(result, *failed_, file_, path_, written_, expected_);
+    return true;
+  }
+
+ private:
+  bool failed_step() const { return failed_.has_value(); }
+
+  platform::File file_;
+  const char* path_;
+  std::uint64_t expected_;
+  std::uint64_t written_ = 0;
+  std::optional<detail::FileStep> failed_;
+};
+
 // Reads the stream into `path` until `byte_count` bytes have come, a stop
 // was asked for or the stream stalled. Returns kStalled, else the success
 // value (1 or 0) of the last read, 1 when none was made.
 std::uint8_t download_loop(const char* path, std::uint32_t byte_count) {
   const link::Handle usb = link::slot0().usb;
-  platform::remove_file(path);
-  // A destination that cannot be opened is not reported: the stream is still
-  // read to its end, so the device is left idle, and its bytes are dropped.
-  platform::File file;
-  file.open(path, platform::FileMode::kAppendBinary);
+  Destination destination(path, byte_count);
 
   // A stop's pipe abort only releases a read already in progress; a read that
   // starts just after it would wait for data the device no longer sends. So
@@ -52,7 +90,7 @@ std::uint8_t download_loop(const char* path, std::uint32_t byte_count) {
     result = platform::pipe_read_sync(usb, link::kStreamInPipe, g_chunk, chunk, &n) ? 1 : 0;
     received += n;
     empty_run = n == 0 ? empty_run + 1 : 0;
-    if (n > 0) file.write(g_chunk, n);
+    if (n > 0) destination.write(g_chunk, n);
     const std::uint32_t remaining = byte_count - received;
     chunk = remaining < kChunkSize ? remaining : kChunkSize;
     go_on = download_flag() != 0;
@@ -64,11 +102,18 @@ std::uint8_t download_loop(const char* path, std::uint32_t byte_count) {
     if (received >= byte_count) break;
   }
 
-  file.close();
+  destination.close();
   platform::pipe_abort(usb, link::kStreamInPipe);
   // Live-data reads on the same pipe may stay pending for long; they must not
   // inherit the download's bound.
   platform::set_pipe_timeout(usb, link::kStreamInPipe, 0);
+
+  // The file's failure comes first: it says how much of the data was kept.
+  const std::uint8_t returned = result == kStalled ? kExchangeFailed : kOk;
+  if (!destination.report(returned) && result == kStalled) {
+    detail::set(returned, detail::kDevice, 0, received, byte_count,
+                "the device stopped sending after %u of %u bytes", received, byte_count);
+  }
   return result;
 }
 
@@ -85,7 +130,7 @@ void set_download_flag(std::uint8_t value) {
 }
 
 std::uint8_t request_send_data(const char* path, std::uint32_t first, std::uint32_t last) {
-  if (path == nullptr) return kBadArgument;
+  if (path == nullptr) return maltor::detail::refused_argument(kBadArgument);
   link::Exchange exchange(link::CommandId::kSdRequestSendData);
   if (!exchange.ready()) return kNoDevice;
   std::uint8_t* payload = exchange.payload();

@@ -1,6 +1,8 @@
 // One log info record of the whole card or of one partition.
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -42,11 +44,14 @@ MALTOR_API uint8_t MALTOR_CALL SCSDLogInfo(uint16_t index, uint32_t* w1, uint32_
                                            uint32_t* w4, uint32_t* w5, uint32_t* w6, uint32_t* w7,
                                            uint8_t* block_16, uint8_t* block_255,
                                            uint8_t* trailing) {
-  if (any_null(w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing)) return kBadArgument;
-  Exchange exchange(CommandId::kSdLogInfo);
-  if (!exchange.ready()) return kNoDevice;
-  put_u16(exchange.payload(), index);
-  return run_log_info(exchange, w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (any_null(w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing))
+      return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kSdLogInfo);
+    if (!exchange.ready()) return kNoDevice;
+    put_u16(exchange.payload(), index);
+    return run_log_info(exchange, w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL SCPartitionLogInfo(uint8_t partition, uint16_t index, uint32_t* w1,
@@ -54,12 +59,15 @@ MALTOR_API uint8_t MALTOR_CALL SCPartitionLogInfo(uint8_t partition, uint16_t in
                                                   uint32_t* w5, uint32_t* w6, uint32_t* w7,
                                                   uint8_t* block_16, uint8_t* block_255,
                                                   uint8_t* trailing) {
-  if (any_null(w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing)) return kBadArgument;
-  Exchange exchange(CommandId::kPartitionLogInfo);
-  if (!exchange.ready()) return kNoDevice;
-  exchange.payload()[0] = partition;
-  put_u16(exchange.payload() + 1, index);
-  return run_log_info(exchange, w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (any_null(w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing))
+      return maltor::detail::refused_argument(kBadArgument);
+    Exchange exchange(CommandId::kPartitionLogInfo);
+    if (!exchange.ready()) return kNoDevice;
+    exchange.payload()[0] = partition;
+    put_u16(exchange.payload() + 1, index);
+    return run_log_info(exchange, w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing);
+  });
 }
 
 }  // extern "C"

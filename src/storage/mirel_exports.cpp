@@ -1,6 +1,8 @@
 // The log-section queries over the Mirel frame.
 #include "MaltorUSBdrv.h"
 #include "device/reply_decode.h"
+#include "exports/call_barrier.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "storage/mirel_frame.h"
@@ -39,7 +41,7 @@ uint8_t run_and_copy(MirelExchange& exchange, std::uint32_t read_length, Out*...
 
 template <std::uint16_t Command, std::uint32_t ReadLength, const ReplyDecode& D, typename... Out>
 uint8_t mirel_query(Out*... out) {
-  if (any_null(out...)) return kBadArgument;
+  if (any_null(out...)) return maltor::detail::refused_argument(kBadArgument);
   MirelExchange exchange(Command);
   if (!exchange.ready()) return kNoDevice;
   return run_and_copy<D>(exchange, ReadLength, out...);
@@ -50,25 +52,33 @@ uint8_t mirel_query(Out*... out) {
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL MirelGetLogCount(uint16_t* first_count, uint16_t* second_count) {
-  return mirel_query<maltor::storage::kMirelLogCount, 10, kLogCounts>(first_count, second_count);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    return mirel_query<maltor::storage::kMirelLogCount, 10, kLogCounts>(first_count, second_count);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL MirelGetFirstLogSection(uint32_t* word_1, uint32_t* word_2) {
-  return mirel_query<maltor::storage::kMirelFirstLogSection, 14, kFirstSection>(word_1, word_2);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    return mirel_query<maltor::storage::kMirelFirstLogSection, 14, kFirstSection>(word_1, word_2);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL MirelGetActiveLogSection(uint32_t* word_1, uint32_t* word_2,
                                                         uint32_t* word_3, uint32_t* word_4) {
-  return mirel_query<maltor::storage::kMirelActiveLogSection, 22, kActiveSection>(word_1, word_2,
-                                                                                  word_3, word_4);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    return mirel_query<maltor::storage::kMirelActiveLogSection, 22, kActiveSection>(word_1, word_2,
+                                                                                    word_3, word_4);
+  });
 }
 
 MALTOR_API uint8_t MALTOR_CALL MirelGetDescriptorInfo(uint32_t index, uint8_t* record) {
-  if (record == nullptr) return kBadArgument;
-  MirelExchange exchange(maltor::storage::kMirelDescriptor, 4);
-  if (!exchange.ready()) return kNoDevice;
-  maltor::link::put_u32(exchange.payload(), index);
-  return run_and_copy<kDescriptor>(exchange, 38, record);
+  return maltor::exports::guarded([&]() -> uint8_t {
+    if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
+    MirelExchange exchange(maltor::storage::kMirelDescriptor, 4);
+    if (!exchange.ready()) return kNoDevice;
+    maltor::link::put_u32(exchange.payload(), index);
+    return run_and_copy<kDescriptor>(exchange, 38, record);
+  });
 }
 
 }  // extern "C"

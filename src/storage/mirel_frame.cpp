@@ -1,6 +1,7 @@
 #include "storage/mirel_frame.h"
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 
@@ -24,11 +25,16 @@ MirelExchange::MirelExchange(std::uint16_t command, std::uint32_t payload_length
     : command_(command), payload_length_(payload_length), ready_(link::device_open()) {}
 
 std::uint8_t MirelExchange::run(std::uint32_t read_length, std::uint32_t timeout_ms) {
-  if (!ready_) return kNoDevice;
+  if (!ready_) return detail::no_device();
   const std::uint32_t length = build_mirel_frame(command_, payload_length_);
   reply_count_ = link::raw_exchange(length, read_length, timeout_ms, link::Reader::kFixed);
   if (reply_count_ == 0) return kExchangeFailed;
-  return reply()[kMirelStatusOffset];
+  const std::uint8_t status = reply()[kMirelStatusOffset];
+  if (status != kOk) {
+    detail::set(status, detail::kDevice, 0, 0, 0,
+                "the device refused command 0x%04X with status %u", command_, status);
+  }
+  return status;
 }
 
 const std::uint8_t* MirelExchange::reply() const {

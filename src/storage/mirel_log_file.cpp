@@ -1,6 +1,7 @@
 #include "storage/mirel_log_file.h"
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "link/transfer.h"
@@ -21,21 +22,34 @@ void put_u32_msb_first(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
+// The destination file and how much of the log reached it. Once a write
+// failed nothing more is written, but the log is still read to its end, so
+// the device is left idle.
+struct Destination {
+  platform::File file;
+  std::uint64_t written = 0;
+  bool failed = false;
+};
+
 // One data read of up to `length` bytes into the reply area; its bytes go to
 // the file and into the sum as they came, before any newline translation.
 // Returns the bytes read, 0 when nothing came.
-std::uint32_t receive(platform::File& file, std::uint32_t length, std::uint16_t& sum) {
+std::uint32_t receive(Destination& out, std::uint32_t length, std::uint16_t& sum) {
   link::TransferBuffer& buffer = link::buffer0();
   buffer.bytes_to_read = length;
   const std::uint32_t n = link::ReadReply(0);
   for (std::uint32_t i = 0; i < n; ++i) sum = static_cast<std::uint16_t>(sum + buffer.reply[i]);
-  file.write(buffer.reply, n);
+  if (!out.failed) {
+    const std::size_t taken = out.file.write(buffer.reply, n);
+    out.written += taken;
+    out.failed = taken != n;
+  }
   return n;
 }
 
 // Reads `length` bytes in whole blocks and a remainder. False when a read
 // brought nothing; `received` and `sum` cover what came before it.
-bool receive_file(platform::File& file, std::uint32_t length, std::uint32_t& received,
+bool receive_file(Destination& file, std::uint32_t length, std::uint32_t& received,
                   std::uint16_t& sum) {
   link::buffer0().timeout_ms = kLogFileTimeoutMs;
   const std::uint32_t blocks = length / kLogFileBlock;
@@ -54,7 +68,7 @@ bool receive_file(platform::File& file, std::uint32_t length, std::uint32_t& rec
 }  // namespace
 
 std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, const char* path) {
-  if (path == nullptr) return kBadPath;
+  if (path == nullptr) return maltor::detail::refused_argument(kBadPath);
 
   MirelExchange request(kMirelLogFileRequest, kRequestPayload);
   if (!request.ready()) return kNoDevice;
@@ -65,15 +79,28 @@ std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, con
     return result;
   }
 
-  platform::File file;
-  if (!file.open(path, platform::FileMode::kWriteText)) return kLogOpenFailed;
+  Destination out;
+  if (!out.file.open(path, platform::FileMode::kWriteText)) {
+    return detail::file_failure(kLogOpenFailed, detail::FileStep::kOpenForWriting, out.file, path,
+                                0, length);
+  }
   std::uint32_t received = 0;
   std::uint16_t sum = 0;
-  const bool every_read_brought_bytes = receive_file(file, length, received, sum);
-  file.close();
+  const bool every_read_brought_bytes = receive_file(out, length, received, sum);
+  if (out.failed) {
+    return detail::file_failure(kLogOpenFailed, detail::FileStep::kWrite, out.file, path,
+                                out.written, length);
+  }
+  if (!out.file.close()) {
+    return detail::file_failure(kLogOpenFailed, detail::FileStep::kClose, out.file, path,
+                                out.written, length);
+  }
   if (!every_read_brought_bytes) return kExchangeFailed;
   // Bytes in every read yet fewer than asked: it stopped part-way, not a sum mismatch.
-  if (received != length) return kExchangeFailed;
+  if (received != length) {
+    return detail::set(kExchangeFailed, detail::kDevice, 0, received, length,
+                       "the device sent %u of the log file's %u bytes", received, length);
+  }
 
   MirelExchange check(kMirelLogFileCheck);
   if (!check.ready()) return kNoDevice;
@@ -81,7 +108,9 @@ std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, con
     return result;
   }
   const std::uint16_t device_sum = link::get_u16(check.reply() + kMirelDataOffset);
-  return device_sum == sum ? kOk : kLogSumMismatch;
+  if (device_sum == sum) return kOk;
+  return detail::set(kLogSumMismatch, detail::kDevice, 0, received, length,
+                     "the log file's sum is 0x%04X, the device's 0x%04X", sum, device_sum);
 }
 
 }  // namespace maltor::storage

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "platform/os.h"
 #include "platform/usb.h"
@@ -74,11 +75,22 @@ bool load_image(const char* path, std::uint32_t* length) {
   std::memset(g_image, 0, sizeof g_image);
   // Closed when this returns, before any USB traffic.
   platform::File file;
-  if (!file.open(path, platform::FileMode::kReadBinary) || !file.seek(0, SEEK_END)) return false;
-  const std::int64_t size = file.tell();
-  if (size <= 0 || size > std::int64_t{kImageCapacity} || !file.seek(0, SEEK_SET)) return false;
+  if (!file.open(path, platform::FileMode::kReadBinary)) {
+    detail::file_failure(0, detail::FileStep::kOpenForReading, file, path, 0, 0);
+    return false;
+  }
+  const std::int64_t size = file.seek(0, SEEK_END) ? file.tell() : -1;
+  if (size <= 0 || size > std::int64_t{kImageCapacity} || !file.seek(0, SEEK_SET)) {
+    detail::set(0, detail::kFile, 0, 0, size > 0 ? static_cast<std::uint64_t>(size) : 0,
+                "cannot send %s: its size is %lld bytes, where 1 to %u can be sent", path,
+                static_cast<long long>(size), kImageCapacity);
+    return false;
+  }
   const auto n = static_cast<std::uint32_t>(size);
-  if (file.read(g_image, n) != n) return false;
+  if (const std::size_t got = file.read(g_image, n); got != n) {
+    detail::file_failure(0, detail::FileStep::kRead, file, path, got, n);
+    return false;
+  }
   *length = n;
   return true;
 }

@@ -1,5 +1,6 @@
 #include "update/progress_log.h"
 
+#include "link/error_detail.h"
 #include "platform/clock.h"
 
 namespace maltor::update {
@@ -18,9 +19,14 @@ std::string local_time_line() {
   return text;
 }
 
-void write_log_line(platform::File& log, const std::string& line) {
-  log.write(line.data(), line.size());
-  log.flush();
+bool write_log_line(platform::File& log, const std::string& line) {
+  const std::size_t taken = log.write(line.data(), line.size());
+  if (taken == line.size() && log.flush()) return true;
+  // The first failure is the one worth telling; the log's later lines fail alike.
+  if (detail::current().kind == detail::kNone) {
+    detail::file_failure(0, detail::FileStep::kWrite, log, "the log", taken, line.size());
+  }
+  return false;
 }
 
 void write_log_header(platform::File& log, const char* title, std::uint64_t size,

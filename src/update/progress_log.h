@@ -21,8 +21,10 @@ std::string banner_line();
 std::string local_time_line();
 
 // Writes one line and flushes it, so the log keeps what happened even when
-// the process ends unexpectedly.
-void write_log_line(platform::File& log, const std::string& line);
+// the process ends unexpectedly. False when the line did not all reach the
+// file; the calling thread's error detail then says why, unless it already
+// held an earlier failure.
+bool write_log_line(platform::File& log, const std::string& line);
 
 // The header both updates write at their start: an empty line, the banner,
 // the title with the start time, and the size with the firmware path.

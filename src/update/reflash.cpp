@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "platform/os.h"
@@ -26,7 +27,7 @@ bool reflash(const char* path, std::uint32_t limit, std::uint8_t& sequence) {
 }  // namespace
 
 std::uint8_t reflash_file(const char* path) {
-  if (path == nullptr) return kBadArgument;
+  if (path == nullptr) return maltor::detail::refused_argument(kBadArgument);
   const std::uint32_t limit = chunk_limit();
   return reflash(path, limit, link::g_sequence) ? kOk : kTransferFailed;
 }

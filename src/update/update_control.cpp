@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "link/device_table.h"
+#include "link/error_detail.h"
 #include "link/result.h"
 #include "platform/clock.h"
 #include "update/progress_log.h"
@@ -64,6 +65,13 @@ class UpdateThread {
     const bool firmware_open = firmware_.open(firmware_path, platform::FileMode::kReadBinary);
     const bool log_open = log_.open(log_path, platform::FileMode::kAppendText);
     if (!firmware_open || !log_open) {
+      if (!firmware_open) {
+        detail::file_failure(kFileOpenFailed, detail::FileStep::kOpenForReading, firmware_,
+                             firmware_path, 0, 0);
+      } else {
+        detail::file_failure(kFileOpenFailed, detail::FileStep::kOpenForWriting, log_, log_path, 0,
+                             0);
+      }
       // The one that did open is closed again rather than left open.
       firmware_.close();
       log_.close();
@@ -78,6 +86,8 @@ class UpdateThread {
       worker_ = std::thread(run_thread, body);
     } catch (...) {
       // No thread: nothing runs and the marker stays clear; reported as 3.
+      detail::set(kFileOpenFailed, detail::kInternal, 0, 0, 0,
+                  "the update thread could not be started");
       g_update_marker.store(kInvalidHandle);
       firmware_.close();
       log_.close();
@@ -122,9 +132,16 @@ class UpdateThread {
     return false;
   }
 
+  // The update thread's own detail keeps a firmware file that could not be
+  // read to its end and a progress log that could not be closed.
   void end() {
     release();
-    log_.close();
+    if (firmware_.error() != 0) {
+      detail::file_failure(0, detail::FileStep::kRead, firmware_, path_copy_.c_str(), 0, 0);
+    }
+    if (!log_.close() && detail::current().kind == detail::kNone) {
+      detail::file_failure(0, detail::FileStep::kClose, log_, "the progress log", 0, 0);
+    }
     firmware_.close();
   }
 
@@ -134,6 +151,7 @@ class UpdateThread {
  private:
   static void run_thread(UpdateBody body) {
     t_on_update_thread = true;
+    detail::clear();
     body();
   }
 
@@ -179,7 +197,7 @@ std::uint8_t start_update(const char* firmware_path, const char* log_path, Updat
   if (g_status_callback.load() == nullptr) return kNoCallback;
   if (firmware_path == nullptr || log_path == nullptr || firmware_path[0] == '\0' ||
       log_path[0] == '\0') {
-    return kBadPath;
+    return maltor::detail::refused_argument(kBadPath);
   }
   // From the update thread's own callback the running thread cannot be
   // waited for, so such a start counts as one while an update runs.

@@ -38,6 +38,10 @@ TEST_F(LibusbTest, ReplyThatNeverComesFailsAfterTheHeaderTimeout) {
   EXPECT_GE(waited, 950);  // SCSetHWSettings reads with its 1,000 ms header timeout
   EXPECT_LT(waited, 3000);
   EXPECT_EQ(link::g_sequence, static_cast<std::uint8_t>(sequence + 1));
+  // The device kept quiet; libusb itself did not fail.
+  MaltorErrorDetail detail{};
+  EXPECT_EQ(MaltorGetLastError(&detail), MALTOR_DETAIL_DEVICE);
+  EXPECT_EQ(detail.result, MALTOR_ERR_EXCHANGE);
 
   // The aborted read is gone: the next exchange gets its own reply.
   std::uint16_t word = 0;

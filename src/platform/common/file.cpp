@@ -27,30 +27,71 @@ const char* binary_mode(FileMode mode) {
 
 }  // namespace
 
+void File::note_error() {
+  error_ = last_os_error();
+}
+
 bool File::open(const char* path, FileMode mode) {
   close();
+  not_regular_ = false;
+  error_ = 0;
   if (path == nullptr) return false;
+  const bool reading = mode == FileMode::kReadBinary || mode == FileMode::kReadUpdate;
+  if (reading) {
+    // Checked before opening: opening a FIFO for reading would wait for a writer.
+    std::error_code ignored;
+    const auto status = std::filesystem::status(path, ignored);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+      not_regular_ = true;
+      return false;
+    }
+  }
+  clear_os_error();
   stream_ = std::fopen(path, binary_mode(mode));
+  if (stream_ == nullptr) {
+    note_error();
+    return false;
+  }
   text_ = mode == FileMode::kWriteText || mode == FileMode::kAppendText;
-  return stream_ != nullptr;
+  // Unbuffered, so that a short write count is the count on disk: with a
+  // buffer, bytes taken could still be lost at the next flush or the close.
+  if (!reading) std::setvbuf(stream_, nullptr, _IONBF, 0);
+  return true;
 }
 
 std::size_t File::write(const void* data, std::size_t length) {
   if (stream_ == nullptr) return 0;
   const auto* bytes = static_cast<const unsigned char*>(data);
-  if (!text_) return std::fwrite(bytes, 1, length, stream_);
-  // Write runs between line feeds as they are, and each LF as CR LF.
+  clear_os_error();
+  if (!text_) {
+    const std::size_t done = std::fwrite(bytes, 1, length, stream_);
+    if (done != length) note_error();
+    return done;
+  }
+  // Translated into a small block, so a line costs one write rather than one
+  // per run between line feeds.
+  unsigned char block[1024];
   std::size_t done = 0;
   while (done < length) {
-    std::size_t run = 0;
-    while (done + run < length && bytes[done + run] != '\n') ++run;
-    if (run > 0 && std::fwrite(bytes + done, 1, run, stream_) != run) return done;
-    done += run;
-    if (done < length) {
-      static constexpr unsigned char kCrLf[2] = {'\r', '\n'};
-      if (std::fwrite(kCrLf, 1, 2, stream_) != 2) return done;
-      ++done;
+    std::size_t fill = 0;
+    std::size_t taken = 0;
+    while (done + taken < length && fill + 2 <= sizeof block) {
+      const unsigned char byte = bytes[done + taken++];
+      if (byte == '\n') block[fill++] = '\r';
+      block[fill++] = byte;
     }
+    if (const std::size_t put = std::fwrite(block, 1, fill, stream_); put != fill) {
+      note_error();
+      // The caller's bytes whose translation reached the file whole.
+      std::size_t on_disk = 0;
+      std::size_t whole = 0;
+      for (; whole < taken; ++whole) {
+        on_disk += bytes[done + whole] == '\n' ? 2 : 1;
+        if (on_disk > put) break;
+      }
+      return done + whole;
+    }
+    done += taken;
   }
   return done;
 }
@@ -62,7 +103,11 @@ bool File::write_text(const char* text) {
 }
 
 std::size_t File::read(void* buffer, std::size_t length) {
-  return stream_ == nullptr ? 0 : std::fread(buffer, 1, length, stream_);
+  if (stream_ == nullptr) return 0;
+  clear_os_error();
+  const std::size_t done = std::fread(buffer, 1, length, stream_);
+  if (done != length && std::ferror(stream_) != 0) note_error();
+  return done;
 }
 
 // Offsets are 64-bit on every OS; fseek and ftell take a long, which has only
@@ -86,12 +131,20 @@ std::int64_t File::tell() {
 }
 
 bool File::flush() {
-  return stream_ != nullptr && std::fflush(stream_) == 0;
+  if (stream_ == nullptr) return false;
+  clear_os_error();
+  if (std::fflush(stream_) == 0) return true;
+  note_error();
+  return false;
 }
 
-void File::close() {
-  if (stream_ != nullptr) std::fclose(stream_);
+bool File::close() {
+  if (stream_ == nullptr) return true;
+  clear_os_error();
+  const bool closed = std::fclose(stream_) == 0;
   stream_ = nullptr;
+  if (!closed) note_error();
+  return closed;
 }
 
 bool remove_file(const char* path) {

@@ -32,8 +32,12 @@ void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
 void local_time_text(std::int64_t seconds, char (&out)[26]) {
   const time_t value = static_cast<time_t>(seconds);
   struct tm parts {};
-  localtime_r(&value, &parts);
-  strftime(out, sizeof out, "%a %b %e %H:%M:%S %Y\n", &parts);
+  if (localtime_r(&value, &parts) == nullptr) {
+    out[0] = '\0';
+    return;
+  }
+  format_ctime(parts.tm_wday, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+               parts.tm_sec, parts.tm_year + 1900, out);
 }
 
 void sleep_ms(std::uint32_t milliseconds) {

@@ -35,9 +35,6 @@ void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
 
 // Virtual time is shown as UTC so that texts are the same on every host.
 void local_time_text(std::int64_t seconds, char (&out)[26]) {
-  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   // Civil date from days since 1970-01-01 (proleptic Gregorian).
   std::int64_t days = seconds / 86400;
   std::int64_t rest = seconds % 86400;
@@ -54,14 +51,9 @@ void local_time_text(std::int64_t seconds, char (&out)[26]) {
   const std::int64_t mp = (5 * doy + 2) / 153;
   const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  // The text has room for four year digits, as ctime's has.
   const int year = static_cast<int>((yoe + era * 400 + (month <= 2 ? 1 : 0)) % 10000);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %4d\n", kDays[weekday],
-                kMonths[month - 1], day % 100, static_cast<int>(rest / 3600) % 100,
-                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60), year);
-  std::memcpy(out, text, sizeof out - 1);
-  out[sizeof out - 1] = '\0';
+  format_ctime(weekday, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+               static_cast<int>(rest % 60), year, out);
 }
 
 void sleep_ms(std::uint32_t milliseconds) {

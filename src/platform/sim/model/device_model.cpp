@@ -29,6 +29,13 @@ void DeviceModel::clear_faults() {
   stall_after_ = ~std::uint64_t{0};
 }
 
+// A stall that held back bytes of a stream has done its work once that
+// stream ends (stopped, replaced or reset): it clears itself, as every fault
+// does after firing.
+void DeviceModel::end_stall_if_hit() {
+  if (stream_remaining_ > 0 && stream_sent_ >= stall_after_) stall_after_ = ~std::uint64_t{0};
+}
+
 Fault* DeviceModel::matching_fault(std::int32_t command) {
   for (Fault& fault : faults_) {
     if (fault.kind == FaultKind::kNone) continue;
@@ -202,6 +209,7 @@ void DeviceModel::advance_time(std::uint64_t now_ms) {
 }
 
 void DeviceModel::start_stream(std::uint64_t offset, std::uint64_t bytes) {
+  end_stall_if_hit();
   stream_offset_ = offset;
   stream_remaining_ = bytes;
   stream_budget_ = 0;
@@ -214,7 +222,13 @@ void DeviceModel::start_log_file(std::uint32_t section, std::uint32_t bytes) {
   log_sum_ = 0;
 }
 
+void DeviceModel::stop_stream() {
+  stream_remaining_ = 0;
+  end_stall_if_hit();
+}
+
 void DeviceModel::restart() {
+  end_stall_if_hit();
   replies_.clear();
   log_remaining_ = 0;
   stream_remaining_ = 0;

@@ -54,6 +54,7 @@ class DeviceModel {
   // Arms a fault; false when the kind is unknown.
   bool arm_fault(FaultKind kind, std::int32_t command, std::uint32_t nth, std::uint32_t param);
   void clear_faults();
+  void end_stall_if_hit();
 
   // One transfer written by the host. False when the device refuses it (the
   // write fails); nothing is answered then.
@@ -85,7 +86,7 @@ class DeviceModel {
   std::uint8_t* scratch() { return scratch_; }
   // Starts streaming `bytes` bytes of the card from byte `offset` on the stream IN pipe.
   void start_stream(std::uint64_t offset, std::uint64_t bytes);
-  void stop_stream() { stream_remaining_ = 0; }
+  void stop_stream();
   // Starts sending `bytes` bytes of the log file of `section` on the command
   // IN pipe, behind the replies queued; the next frame written ends it.
   void start_log_file(std::uint32_t section, std::uint32_t bytes);
@@ -130,6 +131,7 @@ class DeviceModel {
   std::uint64_t stream_offset_ = 0;  // byte offset into the card of the next byte
   std::uint64_t stream_sent_ = 0;
   std::uint64_t stall_after_ = ~std::uint64_t{0};
+  bool stall_hit_ = false;           // the stall held back bytes of a stream
   std::uint32_t stream_rate_ = 0;    // bytes per virtual ms; 0 unpaced
   std::uint64_t stream_budget_ = 0;  // bytes the pace allows now
   bool live_running_ = false;

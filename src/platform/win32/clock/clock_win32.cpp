@@ -31,14 +31,14 @@ void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
 
 void local_time_text(std::int64_t seconds, char (&out)[26]) {
   const __time64_t value = seconds;
-  const char* text = _ctime64(&value);
+  struct tm parts {};
   // Out of the runtime's range (before 1970 or after 3000) there is no text.
-  if (text == nullptr) {
+  if (_localtime64_s(&parts, &value) != 0) {
     out[0] = '\0';
     return;
   }
-  std::strncpy(out, text, sizeof out - 1);
-  out[sizeof out - 1] = '\0';
+  format_ctime(parts.tm_wday, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+               parts.tm_sec, parts.tm_year + 1900, out);
 }
 
 void sleep_ms(std::uint32_t milliseconds) {
