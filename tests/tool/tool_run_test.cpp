@@ -273,10 +273,13 @@ TEST_F(ToolRunTest, JsonErrorsGoToStdout) {
   const ToolRun second = maltor("--json clock ';' logfile 70 100 '" + path("log.txt") + "'");
   EXPECT_EQ(second.exit_code, 1);
   EXPECT_TRUE(second.out.starts_with("{\"clock\":")) << second.out;
-  EXPECT_NE(second.out.find("\n{\"error\":\"command 2 (logfile): reading the log file of section "
-                            "70 (MirelGetFirstLogFile): the device refused with status 2\","
-                            "\"result\":2,\"text\":\"device status 2\""),
-            std::string::npos)
+  EXPECT_NE(
+      second.out.find(
+          "\n{\"error\":\"command 2 (logfile): reading the log file of section "
+          "70 (MirelGetFirstLogFile): the device refused command 0x000F with status 2; the device "
+          "refused with status 2\","
+          "\"result\":2,\"text\":\"device status 2\""),
+      std::string::npos)
       << second.out;
 }
 
