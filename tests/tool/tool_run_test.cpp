@@ -39,13 +39,17 @@ class ToolRunTest : public testing::Test {
 
   std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
-  // Runs maltor --sim with the arguments (shell words, quoted by the caller)
-  // and standard input from /dev/null.
+  // Runs maltor --sim on the built library with the arguments (shell words,
+  // quoted by the caller) and standard input from /dev/null.
   ToolRun maltor(const std::string& args) const {
+    return maltor_with("", std::string("--lib '") + MALTOR_SIM_LIBRARY + "' " + args);
+  }
+
+  // Runs maltor --sim with shell variable assignments before it.
+  ToolRun maltor_with(const std::string& environment, const std::string& args) const {
     const std::string err_path = path("stderr.txt");
-    const std::string command = std::string("'") + MALTOR_TOOL_PATH + "' --sim --lib '" +
-                                MALTOR_SIM_LIBRARY + "' " + args + " </dev/null 2>'" + err_path +
-                                "'";
+    const std::string command = environment + " '" + MALTOR_TOOL_PATH + "' --sim " + args +
+                                " </dev/null 2>'" + err_path + "'";
     ToolRun run;
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -202,6 +206,29 @@ TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
     const ToolRun run = maltor(c.args);
     EXPECT_EQ(run.exit_code, c.exit_code);
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
+// --lib names the library, else the MALTOR_LIBRARY variable does.
+TEST_F(ToolRunTest, LibraryFromOptionThenVariable) {
+  const std::string sim = std::string("'") + MALTOR_SIM_LIBRARY + "'";
+  const std::string missing = path("libmissing.so");
+  struct Case {
+    std::string environment;
+    std::string lib_option;
+    int exit_code;
+    std::string err_part;
+  };
+  const std::vector<Case> cases = {
+      {"MALTOR_LIBRARY=" + sim, "", 0, ""},
+      {"MALTOR_LIBRARY='" + missing + "'", "", 3, missing},
+      {"MALTOR_LIBRARY='" + missing + "'", "--lib " + sim, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.environment + " " + c.lib_option);
+    const ToolRun run = maltor_with(c.environment, c.lib_option + " devices");
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    EXPECT_NE(run.err.find(c.err_part), std::string::npos) << run.err;
   }
 }
 
