@@ -13,7 +13,8 @@ build() {  # NAME [cmake options...]
   local name=$1 dir=build-$1 start log
   shift
   start=$(date +%s)
-  log=$dir.log
+  mkdir -p "$dir"
+  log=$dir/ci-build.log
   if cmake -S . -B "$dir" -G Ninja -DMALTOR_WERROR=ON -DMALTOR_BUILD_TESTS=OFF \
        -DMALTOR_BUILD_BENCH=OFF "$@" >"$log" 2>&1 &&
      cmake --build "$dir" -j "$jobs" >>"$log" 2>&1; then
@@ -33,7 +34,8 @@ build clang-release -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang -DCMAKE_
 dir=$(mktemp -d)
 if cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw64.cmake" \
      >"$dir.log" 2>&1; then
-  say "mingw with only the toolchain file: configures, $(grep -o 'MaltorUSBdrv benchmarks: [a-z]*' "$dir.log")"
+  say "mingw with only the toolchain file configures: $(grep -o 'build type [A-Za-z]*' "$dir.log"), $(
+    grep -o 'benchmarks: [a-z]*' "$dir.log")"
 else
   say "mingw with only the toolchain file: configure FAILED"
   tail -n 20 "$dir.log"

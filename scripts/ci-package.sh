@@ -62,13 +62,16 @@ debs=("$build"/packages/*.deb)
 for deb in "${debs[@]}"; do say "$(basename "$deb"): $(stat -c %s "$deb") bytes"; done
 packages=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Package; done)
 dpkg -i "${debs[@]}" >/dev/null
+# The files and links the packages own (directories such as /usr stay).
 # shellcheck disable=SC2086
-installed=$(dpkg -L $packages | sort -u)
+owned=$(dpkg -L $packages | sort -u | while read -r path; do
+  [ -d "$path" ] || echo "$path"
+done)
 /usr/bin/maltor --sim devices >"$scratch/deb.out" 2>&1 || { cat "$scratch/deb.out"; dpkg -P $packages; fail "maltor from the package"; }
 say "dpkg -i: /usr/bin/maltor --sim devices runs ($(grep -c . "$scratch/deb.out") lines)"
 # shellcheck disable=SC2086
 dpkg -P $packages >/dev/null
-left=$(for path in $installed; do [ -f "$path" ] || [ -L "$path" ] && echo "$path"; done || true)
+left=$(for path in $owned; do if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi; done)
 [ -z "$left" ] || fail "files left after removal: $(echo $left)"
 say "dpkg -P: $(echo $packages) removed, no file left behind"
 
@@ -83,3 +86,9 @@ for entry in bin/MaltorUSBdrv.dll bin/MaltorUSBdrv_sim.dll bin/maltor.exe includ
   grep -q "/$entry\$" <<<"$listing" || fail "$(basename "$zip") lacks $entry"
 done
 say "$(basename "$zip"): $(stat -c %s "$zip") bytes, $(grep -vc '/$' <<<"$listing") files"
+# The unpacked zip's tool finds its DLL beside it, under wine.
+unzip -q "$zip" -d "$scratch/zip"
+WINEDEBUG=-all WINEPREFIX=$(sed -n 's/^MALTOR_WINEPREFIX:PATH=//p' "$build_win/CMakeCache.txt") \
+  /usr/lib/wine/wine64 "$(ls "$scratch"/zip/*/bin/maltor.exe)" --sim devices >"$scratch/wine.out" 2>&1 ||
+  { cat "$scratch/wine.out"; fail "maltor.exe from the zip under wine"; }
+say "maltor.exe --sim devices from the unpacked zip runs under wine"
