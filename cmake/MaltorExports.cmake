@@ -2,6 +2,8 @@
 # the linker reads them as they are; on ELF systems they become a version
 # script (only these names are exported) and --defsym lines that give each
 # second name ("GetLogData = SCSDRequestSendData") the address of its operation.
+# On Windows each DLL also gets MaltorUSBdrv.lib, an import library for MSVC,
+# beside the MinGW one.
 
 # Reads the names of one or more .def files into OUT_NAMES (every exported
 # name) and OUT_ALIASES ("second=primary" pairs).
@@ -49,6 +51,7 @@ function(maltor_apply_exports target)
     file(GENERATE OUTPUT "${combined}" CONTENT "${content}")
     target_sources(${target} PRIVATE "${combined}")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_files})
+    maltor_msvc_import_library(${target} ${def_files})
     return()
   endif()
   maltor_read_def_files(names aliases ${def_files})
@@ -56,8 +59,33 @@ function(maltor_apply_exports target)
   list(JOIN names ";\n    " joined)
   file(GENERATE OUTPUT "${script}" CONTENT "{\n  global:\n    ${joined};\n  local: *;\n};\n")
   target_link_options(${target} PRIVATE "-Wl,--version-script=${script}")
+  # Calls between the library's own functions bind inside it: an exported name
+  # that another loaded library also defines cannot take their place.
+  target_link_options(${target} PRIVATE "-Wl,-Bsymbolic-functions")
   foreach(pair IN LISTS aliases)
     target_link_options(${target} PRIVATE "-Wl,--defsym,${pair}")
   endforeach()
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_files} "${script}")
+endfunction()
+
+# ${target}.lib for MSVC, made with dlltool from the exported names alone (a
+# second name is an export of its own to the program that imports it).
+function(maltor_msvc_import_library target)
+  if(NOT MALTOR_DLLTOOL)
+    get_filename_component(compiler_dir "${CMAKE_C_COMPILER}" DIRECTORY)
+    string(REGEX REPLACE "-gcc(-[a-z]+)?$" "" triplet "${CMAKE_C_COMPILER}")
+    find_program(MALTOR_DLLTOOL NAMES ${triplet}-dlltool x86_64-w64-mingw32-dlltool dlltool
+                 HINTS "${compiler_dir}" REQUIRED)
+  endif()
+  maltor_read_def_files(names aliases ${ARGN})
+  list(JOIN names "\n    " joined)
+  set(def "${CMAKE_CURRENT_BINARY_DIR}/${target}.import.def")
+  file(GENERATE OUTPUT "${def}" CONTENT "LIBRARY ${target}.dll\nEXPORTS\n    ${joined}\n")
+  set(lib "${CMAKE_CURRENT_BINARY_DIR}/${target}.lib")
+  add_custom_command(OUTPUT "${lib}"
+                     COMMAND "${MALTOR_DLLTOOL}" -m i386:x86-64 -d "${def}" -D ${target}.dll -l "${lib}"
+                     DEPENDS "${def}" ${ARGN} VERBATIM
+                     COMMENT "MSVC import library ${target}.lib")
+  add_custom_target(${target}_msvc_import ALL DEPENDS "${lib}")
+  set_property(TARGET ${target} PROPERTY MALTOR_MSVC_IMPORT_LIBRARY "${lib}")
 endfunction()

@@ -1,7 +1,7 @@
-# GoogleTest for the test programs. A native build uses the installed package;
-# a cross-build compiles Debian's googletest sources with the same toolchain.
+# GoogleTest for the test programs (MaltorOptionalParts.cmake found it). A
+# native build uses the installed package; a cross-build compiles Debian's
+# googletest sources with the same toolchain.
 if(CMAKE_CROSSCOMPILING)
-  set(MALTOR_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "googletest sources for cross-builds")
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   add_subdirectory(${MALTOR_GTEST_SOURCE_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -10,8 +10,6 @@ if(CMAKE_CROSSCOMPILING)
       add_library(GTest::${library} ALIAS ${library})
     endif()
   endforeach()
-else()
-  find_package(GTest REQUIRED)
 endif()
 include(GoogleTest)
 

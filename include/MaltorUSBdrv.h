@@ -35,6 +35,21 @@ extern "C" {
 #define MALTOR_API
 #endif
 
+/* Checks a record's layout at compile time in every C and C++ dialect: the
+   language's own assertion where it has one, else an array type whose size
+   is negative when the check fails. */
+#if (defined(__cplusplus) && __cplusplus >= 201103L) || \
+    (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L)
+#define MALTOR_STATIC_ASSERT(check, text) static_assert(check, text)
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define MALTOR_STATIC_ASSERT(check, text) _Static_assert(check, text)
+#else
+#define MALTOR_STATIC_ASSERT_JOIN2(a, b) a##b
+#define MALTOR_STATIC_ASSERT_JOIN(a, b) MALTOR_STATIC_ASSERT_JOIN2(a, b)
+#define MALTOR_STATIC_ASSERT(check, text) \
+  typedef char MALTOR_STATIC_ASSERT_JOIN(maltor_layout_check_, __LINE__)[(check) ? 1 : -1]
+#endif
+
 /* ---- Result codes ------------------------------------------------------ */
 
 /** Done. */
@@ -68,7 +83,7 @@ extern "C" {
 #define MALTOR_USBDRV_VERSION_MAJOR 0
 #define MALTOR_USBDRV_VERSION_MINOR 2
 #define MALTOR_USBDRV_VERSION_PATCH 0
-#define MALTOR_USBDRV_VERSION                                                   \
+#define MALTOR_USBDRV_VERSION                                                 \
   ((MALTOR_USBDRV_VERSION_MAJOR << 16) | (MALTOR_USBDRV_VERSION_MINOR << 8) | \
    MALTOR_USBDRV_VERSION_PATCH)
 
@@ -84,14 +99,10 @@ typedef struct MaltorConnection {
 } MaltorConnection;
 #pragma pack(pop)
 
-#ifdef __cplusplus
-static_assert(sizeof(MaltorConnection) == 19, "connection record is 19 bytes");
-static_assert(offsetof(MaltorConnection, file_handle) == 1, "file handle at byte 1");
-static_assert(offsetof(MaltorConnection, reserved_word) == 9, "reserved word at byte 9");
-static_assert(offsetof(MaltorConnection, reserved_half) == 17, "reserved half at byte 17");
-#else
-_Static_assert(sizeof(MaltorConnection) == 19, "connection record is 19 bytes");
-#endif
+MALTOR_STATIC_ASSERT(sizeof(MaltorConnection) == 19, "connection record is 19 bytes");
+MALTOR_STATIC_ASSERT(offsetof(MaltorConnection, file_handle) == 1, "file handle at byte 1");
+MALTOR_STATIC_ASSERT(offsetof(MaltorConnection, reserved_word) == 9, "reserved word at byte 9");
+MALTOR_STATIC_ASSERT(offsetof(MaltorConnection, reserved_half) == 17, "reserved half at byte 17");
 
 /* ---- Connection -------------------------------------------------------- */
 
@@ -512,25 +523,20 @@ typedef struct MaltorCanMessage {
 } MaltorCanMessage;
 #pragma pack(pop)
 
-#ifdef __cplusplus
-#define MALTOR_CAN_ASSERT static_assert
-#else
-#define MALTOR_CAN_ASSERT _Static_assert
-#endif
-MALTOR_CAN_ASSERT(sizeof(MaltorBusSetup) == 16, "bus set-up record is 16 bytes");
-MALTOR_CAN_ASSERT(offsetof(MaltorBusSetup, setup_byte_4) == 3, "set-up byte 4 at byte 3");
-MALTOR_CAN_ASSERT(offsetof(MaltorBusSetup, setup_word_1) == 4, "set-up word 1 at byte 4");
-MALTOR_CAN_ASSERT(offsetof(MaltorBusSetup, setup_word_2) == 8, "set-up word 2 at byte 8");
-MALTOR_CAN_ASSERT(offsetof(MaltorBusSetup, setup_word_3) == 12, "set-up word 3 at byte 12");
-MALTOR_CAN_ASSERT(sizeof(MaltorCanMessage) == 79, "CAN message record is 79 bytes");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, bus) == 0, "bus at byte 0");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, attribute) == 1, "attribute at byte 1");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, length) == 2, "length at byte 2");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, identifier) == 3, "identifier at byte 3");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, returned_word) == 7, "returned word at byte 7");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, receive_timeout) == 11, "receive timeout at byte 11");
-MALTOR_CAN_ASSERT(offsetof(MaltorCanMessage, data) == 15, "data at byte 15");
-#undef MALTOR_CAN_ASSERT
+MALTOR_STATIC_ASSERT(sizeof(MaltorBusSetup) == 16, "bus set-up record is 16 bytes");
+MALTOR_STATIC_ASSERT(offsetof(MaltorBusSetup, setup_byte_4) == 3, "set-up byte 4 at byte 3");
+MALTOR_STATIC_ASSERT(offsetof(MaltorBusSetup, setup_word_1) == 4, "set-up word 1 at byte 4");
+MALTOR_STATIC_ASSERT(offsetof(MaltorBusSetup, setup_word_2) == 8, "set-up word 2 at byte 8");
+MALTOR_STATIC_ASSERT(offsetof(MaltorBusSetup, setup_word_3) == 12, "set-up word 3 at byte 12");
+MALTOR_STATIC_ASSERT(sizeof(MaltorCanMessage) == 79, "CAN message record is 79 bytes");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, bus) == 0, "bus at byte 0");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, attribute) == 1, "attribute at byte 1");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, length) == 2, "length at byte 2");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, identifier) == 3, "identifier at byte 3");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, returned_word) == 7, "returned word at byte 7");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, receive_timeout) == 11,
+                     "receive timeout at byte 11");
+MALTOR_STATIC_ASSERT(offsetof(MaltorCanMessage, data) == 15, "data at byte 15");
 
 /*
  * Bus control. Each call is one exchange (commands 0x1D, 0x20, 0x31 to 0x3C);
@@ -765,10 +771,12 @@ MALTOR_API uint8_t MALTOR_CALL SCConfigFileData(const char* path);
 /* ---- Library services (Maltor* names) ----------------------------------- */
 
 /* What went wrong in the last call, beyond its result code. */
-#define MALTOR_DETAIL_NONE 0     /* the call succeeded, or nothing more is known */
-#define MALTOR_DETAIL_FILE 1     /* a file the call was given could not be opened, read, written or closed */
-#define MALTOR_DETAIL_DEVICE 2   /* no reply, a short or wrong reply, a refusal, or the device is gone */
-#define MALTOR_DETAIL_USB 3      /* the operating system's USB stack failed */
+#define MALTOR_DETAIL_NONE 0 /* the call succeeded, or nothing more is known */
+#define MALTOR_DETAIL_FILE \
+  1 /* a file the call was given could not be opened, read, written or closed */
+#define MALTOR_DETAIL_DEVICE \
+  2                         /* no reply, a short or wrong reply, a refusal, or the device is gone */
+#define MALTOR_DETAIL_USB 3 /* the operating system's USB stack failed */
 #define MALTOR_DETAIL_ARGUMENT 4 /* an argument was refused before anything was sent */
 #define MALTOR_DETAIL_BUSY 5     /* the device was held by another operation or the update thread */
 #define MALTOR_DETAIL_LIMIT 6    /* a size the device reported is beyond what the library accepts */
@@ -809,13 +817,13 @@ MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms);
 
 /** One present device, as MaltorListDevices reports it. Natural alignment. */
 typedef struct MaltorDeviceInfo {
-  uint8_t kind;         /* 1, 2, 3 or 5 */
-  uint8_t in_use;       /* 0 free, 1 open in this process, 2 held by another program */
+  uint8_t kind;   /* 1, 2, 3 or 5 */
+  uint8_t in_use; /* 0 free, 1 open in this process, 2 held by another program */
   uint16_t vendor_id;
   uint16_t product_id;
-  char serial[64];      /* as the device reports it; "" when it has none */
-  char location[32];    /* where it is plugged: bus and ports ("1-1.4") */
-  char path[400];       /* the device path discovery would open */
+  char serial[64];   /* as the device reports it; "" when it has none */
+  char location[32]; /* where it is plugged: bus and ports ("1-1.4") */
+  char path[400];    /* the device path discovery would open */
 } MaltorDeviceInfo;
 
 /**

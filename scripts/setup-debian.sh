@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 googletest
   python3-venv python3-setuptools python3-pytest python3-can
   locales
+  clang dpkg-dev file unzip
 )
 
 missing=()

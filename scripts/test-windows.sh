@@ -13,7 +13,7 @@ wine=/usr/lib/wine/wine64
 say() { echo "[windows] $*"; }
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMALTOR_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=Release -DMALTOR_WERROR=ON -DMALTOR_BUILD_TESTS=ON -DMALTOR_BUILD_BENCH=OFF \
   -DMALTOR_BUILD_TOOL="${MALTOR_WINDOWS_TOOL:-ON}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 bin="$build/bin"

@@ -40,13 +40,19 @@ class ToolRunTest : public testing::Test {
 
   std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
-  // Runs maltor --sim with the arguments (shell words, quoted by the caller)
-  // and standard input from /dev/null, after `shell_prefix` (shell commands).
+  // Runs maltor --sim on the built library with the arguments (shell words,
+  // quoted by the caller) and standard input from /dev/null, after
+  // `shell_prefix` (shell commands).
   ToolRun maltor(const std::string& args, const std::string& shell_prefix = "") const {
+    return maltor_with(shell_prefix, std::string("--lib '") + MALTOR_SIM_LIBRARY + "' " + args);
+  }
+
+  // Runs maltor --sim after `prefix` (shell commands or variable assignments);
+  // the tool finds its library itself unless the arguments name one.
+  ToolRun maltor_with(const std::string& prefix, const std::string& args) const {
     const std::string err_path = path("stderr.txt");
-    const std::string command = shell_prefix + "'" + MALTOR_TOOL_PATH + "' --sim --lib '" +
-                                MALTOR_SIM_LIBRARY + "' " + args + " </dev/null 2>'" + err_path +
-                                "'";
+    const std::string command =
+        prefix + " '" + MALTOR_TOOL_PATH + "' --sim " + args + " </dev/null 2>'" + err_path + "'";
     ToolRun run;
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -281,6 +287,29 @@ TEST_F(ToolRunTest, JsonErrorsGoToStdout) {
           "\"result\":2,\"text\":\"device status 2\""),
       std::string::npos)
       << second.out;
+}
+
+// --lib names the library, else the MALTOR_LIBRARY variable does.
+TEST_F(ToolRunTest, LibraryFromOptionThenVariable) {
+  const std::string sim = std::string("'") + MALTOR_SIM_LIBRARY + "'";
+  const std::string missing = path("libmissing.so");
+  struct Case {
+    std::string environment;
+    std::string lib_option;
+    int exit_code;
+    std::string err_part;
+  };
+  const std::vector<Case> cases = {
+      {"MALTOR_LIBRARY=" + sim, "", 0, ""},
+      {"MALTOR_LIBRARY='" + missing + "'", "", 3, missing},
+      {"MALTOR_LIBRARY='" + missing + "'", "--lib " + sim, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.environment + " " + c.lib_option);
+    const ToolRun run = maltor_with(c.environment, c.lib_option + " devices");
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    EXPECT_NE(run.err.find(c.err_part), std::string::npos) << run.err;
+  }
 }
 
 }  // namespace

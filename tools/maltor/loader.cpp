@@ -1,5 +1,7 @@
 #include "loader.h"
 
+#include "MaltorUSBdrv.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -39,7 +41,8 @@ RawFunction find(void* library, const char* name) {
 #else
 
 std::string library_file_name(std::string_view name) {
-  return "lib" + std::string(name) + ".so";
+  // The versioned name: the runtime package has no plain .so link.
+  return "lib" + std::string(name) + ".so." + std::to_string(MALTOR_USBDRV_VERSION_MAJOR);
 }
 
 std::string executable_folder() {

@@ -8,7 +8,7 @@ namespace maltor::tool::loader {
 
 using RawFunction = void (*)();
 
-// The file name of library `name`: "libNAME.so" or "NAME.dll".
+// The file name of library `name`: "libNAME.so.MAJOR" or "NAME.dll".
 std::string library_file_name(std::string_view name);
 
 // The folder that holds the running executable; empty when it cannot be found.

@@ -223,7 +223,12 @@ std::string format_number_ranges(std::span<const unsigned> numbers) {
     while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1) ++last;
     if (!out.empty()) out += ", ";
     out += std::to_string(numbers[i]);
-    if (last > i) out += "-" + std::to_string(numbers[last]);
+    if (last > i) {
+      // Appended piecewise: GCC 12 misreports "-" + std::string as an
+      // overlapping copy (-Wrestrict) when optimising.
+      out += '-';
+      out += std::to_string(numbers[last]);
+    }
     i = last + 1;
   }
   return out;

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include <cstdlib>
+
 #include "call_errors.h"
 #include "device_link.h"
 #include "errors.h"
@@ -24,8 +26,12 @@ LibraryErrorSource library_errors(const Library& library) {
 
 Library& Session::library() {
   if (library_) return *library_;
+  // --lib first, then the MALTOR_LIBRARY variable, then a search by name.
+  const char* from_environment = std::getenv("MALTOR_LIBRARY");
   if (!options_.library_path.empty()) {
     library_.emplace(Library::load_file(options_.library_path));
+  } else if (from_environment != nullptr && *from_environment != '\0') {
+    library_.emplace(Library::load_file(from_environment));
   } else {
     library_.emplace(Library::load(options_.sim ? "MaltorUSBdrv_sim" : "MaltorUSBdrv"));
   }
