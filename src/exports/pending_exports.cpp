@@ -22,10 +22,4 @@ MALTOR_API uint8_t MALTOR_CALL MaltorSelectDevice(const char*) {
   return maltor::kNoDevice;
 }
 
-// USB trace.
-MALTOR_API uint8_t MALTOR_CALL MaltorTraceStart(const char*) {
-  return maltor::kFileOpenFailed;
-}
-MALTOR_API void MALTOR_CALL MaltorTraceStop(void) {}
-
 }  // extern "C"

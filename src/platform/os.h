@@ -86,6 +86,8 @@ class File {
   std::int64_t tell();
   bool flush();
   void close();
+  // Closes the file; false when the bytes still buffered could not be written.
+  bool close_checked();
 
  private:
   std::FILE* stream_ = nullptr;

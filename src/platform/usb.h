@@ -29,11 +29,23 @@ enum class IoStatus : std::uint8_t {
   kFailed,      // any other failure
 };
 
+// What the USB trace keeps about an overlapped transfer between its start and
+// its completion; zero `irp` means the transfer is not traced.
+struct IoTraceTag {
+  std::uint64_t irp;
+  const std::uint8_t* buffer;  // where a read's data land
+  std::uint32_t length;
+  std::uint32_t aborts;  // the pipe's abort count when the transfer started
+  std::uint8_t pipe;
+  bool timed_out;  // a wait for it ran out
+};
+
 // Storage for one overlapped transfer and its completion event. Each backend
-// keeps its own state inside; the core only owns the memory, so starting a
-// transfer never allocates.
+// keeps its own state inside `opaque`; the core only owns the memory, so
+// starting a transfer never allocates.
 struct alignas(16) IoRecord {
   unsigned char opaque[128];
+  IoTraceTag trace;
 };
 
 // ---- Discovery -----------------------------------------------------------
@@ -109,5 +121,27 @@ bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::ui
                     std::uint32_t* count);
 bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
                      std::uint32_t* count);
+
+// ---- Backend entry points -------------------------------------------------
+
+// Each backend implements the calls that move data or name a device under
+// these names; the calls of the same names above wrap them (platform/common/
+// usb_seam.cpp), so the USB trace sees every transfer of every backend in one
+// place.
+namespace backend {
+void enumerate_devices(DeviceVisitor visit, void* context);
+Handle open_device_file(const char* path);
+IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                          std::uint32_t length, IoRecord& io, std::uint32_t* count);
+IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                         IoRecord& io, std::uint32_t* count);
+bool io_wait(IoRecord& io, std::uint32_t timeout_ms);
+IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count);
+bool pipe_abort(Handle usb, std::uint8_t pipe);
+bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                    std::uint32_t* count);
+bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
+                     std::uint32_t* count);
+}  // namespace backend
 
 }  // namespace maltor::platform

@@ -94,6 +94,13 @@ void File::close() {
   stream_ = nullptr;
 }
 
+bool File::close_checked() {
+  if (stream_ == nullptr) return true;
+  const bool closed = std::fclose(stream_) == 0;
+  stream_ = nullptr;
+  return closed;
+}
+
 bool remove_file(const char* path) {
   if (path == nullptr) return false;
   // Only files and links are deleted: a destination such as /dev/null or a

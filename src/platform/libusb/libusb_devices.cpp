@@ -192,7 +192,7 @@ Pipe* find_pipe(OpenDevice& device, std::uint8_t endpoint) {
 
 }  // namespace libusb_backend
 
-Handle open_device_file(const char* path) {
+Handle backend::open_device_file(const char* path) {
   if (path == nullptr || std::strlen(path) >= kPathSize || context() == nullptr) {
     return kInvalidHandle;
   }

@@ -65,7 +65,7 @@ void remember(Handle file, const char* path) {
 
 }  // namespace
 
-Handle open_device_file(const char* path) {
+Handle backend::open_device_file(const char* path) {
   if (path == nullptr || std::strlen(path) >= sizeof(DeviceEntry::path)) return kInvalidHandle;
   OpenDevice orphan;
   while (take_orphan(path, orphan)) {

@@ -54,7 +54,7 @@ void read_interface_path(HDEVINFO set, SP_DEVINFO_DATA& device, DeviceEntry& ent
 
 }  // namespace
 
-void enumerate_devices(DeviceVisitor visit, void* context) {
+void backend::enumerate_devices(DeviceVisitor visit, void* context) {
   HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USB_DEVICE, nullptr, nullptr,
                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return;
