@@ -25,6 +25,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/MaltorUSBdrv.h
 if(TARGET maltor)
   install(TARGETS maltor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# The Wireshark dissector: Wireshark's global Lua plugin folder on Linux; a
+# wireshark/plugins folder in the Windows package, to copy to the user's.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/maltor.lua DESTINATION wireshark/plugins)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/maltor.lua
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
+endif()
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/60-maltor.rules
           DESTINATION lib/udev/rules.d)

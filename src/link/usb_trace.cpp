@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "MaltorUSBdrv.h"
 #include "link/error_detail.h"
@@ -71,7 +72,10 @@ struct State {
   std::uint16_t product;
   std::uint8_t address;  // the traced device's usbmon address, 1 to 127
 };
-State g_state;
+// Never destroyed: the library's unload action flushes the trace after the
+// static destructors of the library may have run.
+alignas(State) unsigned char g_state_storage[sizeof(State)];
+State& g_state = *new (g_state_storage) State();
 std::atomic<std::uint64_t> g_bytes{0};
 std::atomic<std::uint32_t> g_aborts[32];
 

@@ -19,6 +19,7 @@ struct GlobalOptions {
   std::uint32_t sim_devices = 1;
   std::string library_path;  // --lib; empty: search by name
   std::string script_path;   // --script; empty: commands come from the command line
+  std::string trace_path;    // --trace; empty: no USB trace
 };
 
 // One command to run: its name and arguments, and where it came from

@@ -31,5 +31,6 @@ std::span<const Command> live_commands();
 std::span<const Command> can_commands();
 std::span<const Command> update_commands();
 std::span<const Command> config_commands();
+std::span<const Command> trace_commands();
 
 }  // namespace maltor::tool

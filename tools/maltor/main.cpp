@@ -31,6 +31,7 @@ constexpr const char* kGlobalHelp =
     "  --sim-devices N   how many virtual devices to plug, 0 to 16 (default 1)\n"
     "  --script FILE     run the commands in FILE, one per line; # starts a comment,\n"
     "                    \"...\" or '...' keep blanks in a word\n"
+    "  --trace FILE      record every USB transfer into FILE (pcapng, for Wireshark)\n"
     "  --json            print results as one JSON object per command\n"
     "  -h, --help        this help; 'maltor COMMAND --help' explains a command\n"
     "\n"

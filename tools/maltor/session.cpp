@@ -12,6 +12,7 @@ Library& Session::library() {
     library_.emplace(Library::load(options_.sim ? "MaltorUSBdrv_sim" : "MaltorUSBdrv"));
   }
   if (options_.sim) plug_virtual_devices(*library_);
+  if (!options_.trace_path.empty()) start_trace(*library_, options_.trace_path);
   return *library_;
 }
 
