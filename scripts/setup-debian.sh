@@ -9,6 +9,7 @@ packages=(
   libusb-1.0-0-dev umockdev libumockdev-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 googletest
   python3-venv python3-setuptools python3-pytest python3-can
+  tshark
 )
 
 missing=()
@@ -21,6 +22,9 @@ done
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 echo "Installing: ${missing[*]}"
+# tshark's package asks whether non-root users may capture; they need not.
+echo "wireshark-common wireshark-common/install-setuid boolean false" |
+  "${sudo_cmd[@]}" debconf-set-selections
 "${sudo_cmd[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null

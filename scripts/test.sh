@@ -31,4 +31,5 @@ status=0
 scripts/test-windows.sh build-win >build-win/test-windows.log 2>&1 || status=$?
 grep '^\[windows\]' build-win/test-windows.log || true
 [ $status -eq 0 ] || { tail -n 60 build-win/test-windows.log; exit $status; }
+scripts/ci-trace.sh build
 ctest --test-dir build -j "$jobs" --output-on-failure
