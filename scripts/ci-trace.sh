@@ -4,7 +4,9 @@
 # update) is traced, and tshark with the dissector must decode every command
 # pipe frame (command name, sequence number, checksum verdict) exactly as the
 # virtual device's record of the wire says; a reply whose checksum the
-# virtual device corrupted must be flagged. Prints one summary line.
+# virtual device corrupted must be flagged; the same short session recorded
+# through the libusb backend and an umockdev-emulated device must decode as
+# it does through the virtual device. Prints one summary line.
 # Usage: scripts/ci-trace.sh BUILD_DIR (built already)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,7 +43,7 @@ done
 "$maltor" trace summary "$work/session.pcapng" >"$work/summary.txt"
 
 # One reply with a corrupted checksum, between two good exchanges.
-"$build/tools/wireshark/maltor_bad_checksum_sample" "$work/bad.pcapng"
+"$build/tests/trace/maltor_trace_sample" bad-checksum "$work/bad.pcapng"
 decode "$work/bad.pcapng" >"$work/bad.txt"
 bad=$(grep -c 'bad$' "$work/bad.txt" || true)
 if [ "$bad" != 1 ] || ! grep -q '^GetMaltorInfo	1	bad$' "$work/bad.txt"; then
@@ -49,4 +51,16 @@ if [ "$bad" != 1 ] || ! grep -q '^GetMaltorInfo	1	bad$' "$work/bad.txt"; then
   cat "$work/bad.txt"
   exit 1
 fi
-echo "[trace] tshark decoded $frames command pipe frames as the virtual device recorded them; corrupted checksum flagged"
+# One session through the virtual device and through libusb with umockdev.
+"$build/tests/trace/maltor_trace_sample" session "$work/sim.pcapng"
+MALTOR_TRACE_SAMPLE="$work/libusb.pcapng" LD_PRELOAD=libumockdev-preload.so.0 \
+  "$build/tests/libusb/maltor_libusb_tests" --gtest_filter='*TracesASession*' >"$work/libusb.log" 2>&1 ||
+  { cat "$work/libusb.log"; exit 1; }
+decode "$work/sim.pcapng" >"$work/sim.txt"
+decode "$work/libusb.pcapng" >"$work/libusb.txt"
+if [ ! -s "$work/sim.txt" ] || ! diff -u "$work/sim.txt" "$work/libusb.txt"; then
+  echo "[trace] the libusb trace decodes differently from the virtual device's"
+  exit 1
+fi
+echo "[trace] tshark decoded $frames command pipe frames as the virtual device recorded them," \
+  "the libusb trace as the virtual device's ($(wc -l <"$work/sim.txt") frames); corrupted checksum flagged"

@@ -28,6 +28,8 @@ constexpr std::uint32_t kUsbmonHeader = 64;
 constexpr std::uint8_t kBulk = 3;
 constexpr std::uint8_t kControl = 2;
 constexpr std::uint16_t kBus = 1;
+// Transfers on a handle opened before the library could see it.
+constexpr std::uint8_t kUnknownAddress = 127;
 
 // usbmon statuses are negative errno values, the same on every host.
 constexpr std::int32_t kInProgress = -115;  // EINPROGRESS, every submission
@@ -58,6 +60,16 @@ struct KnownDevice {
 };
 constexpr int kKnownDevices = 32;
 
+// A device handle (file, then USB interface) and what the trace shows of it.
+struct OpenDevice {
+  std::uint64_t handle;
+  std::uint16_t vendor;
+  std::uint16_t product;
+  std::uint8_t address;  // usbmon device address, 1 to 127
+  bool described;        // its descriptor exchange is in the running trace
+};
+constexpr int kOpenDevices = 16;
+
 struct State {
   std::mutex lock;
   platform::File file;
@@ -67,10 +79,11 @@ struct State {
   std::uint64_t next_id;
   KnownDevice known[kKnownDevices];
   int known_next;
-  bool have_device;
-  std::uint16_t vendor;
-  std::uint16_t product;
-  std::uint8_t address;  // the traced device's usbmon address, 1 to 127
+  OpenDevice files[kOpenDevices];
+  OpenDevice interfaces[kOpenDevices];
+  int files_next;
+  int interfaces_next;
+  std::uint8_t last_address;
 };
 // Never destroyed: the library's unload action flushes the trace after the
 // static destructors of the library may have run.
@@ -182,7 +195,7 @@ struct Packet {
 };
 
 // One enhanced packet block: a usbmon header and the data.
-bool write_packet(State& s, std::int64_t time_us, const Packet& p) {
+bool write_packet(State& s, std::int64_t time_us, std::uint8_t address, const Packet& p) {
   const std::uint32_t captured = kUsbmonHeader + p.data_length;
   const std::uint32_t block_length = 32 + padded(captured);
   std::uint8_t head[28 + kUsbmonHeader] = {};
@@ -198,7 +211,7 @@ bool write_packet(State& s, std::int64_t time_us, const Packet& p) {
   h[8] = static_cast<std::uint8_t>(p.type);
   h[9] = p.transfer_type;
   h[10] = p.endpoint;
-  h[11] = s.address;
+  h[11] = address;
   put16(h + 12, kBus);
   h[14] = p.setup != nullptr ? 0 : '-';
   h[15] = static_cast<std::uint8_t>(p.data_flag);
@@ -261,18 +274,41 @@ bool write_header_blocks(State& s) {
 }
 
 // The device descriptor as a GET_DESCRIPTOR exchange on the default pipe.
-bool write_descriptor_exchange(State& s, std::int64_t time_us) {
+bool write_descriptor_exchange(State& s, std::int64_t time_us, const OpenDevice& device) {
   static constexpr std::uint8_t kSetup[8] = {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 18, 0x00};
   std::uint8_t descriptor[18] = {18, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 64};
-  put16(descriptor + 8, s.vendor);
-  put16(descriptor + 10, s.product);
+  put16(descriptor + 8, device.vendor);
+  put16(descriptor + 10, device.product);
   put16(descriptor + 12, 0x0100);
   descriptor[17] = 1;  // one configuration
   const std::uint64_t id = ++s.next_id;
-  return write_packet(s, time_us,
+  return write_packet(s, time_us, device.address,
                       Packet{id, 'S', kControl, 0x80, kInProgress, 18, kSetup, '<', nullptr, 0}) &&
-         write_packet(s, time_us,
+         write_packet(s, time_us, device.address,
                       Packet{id, 'C', kControl, 0x80, 0, 18, nullptr, 0, descriptor, 18});
+}
+
+// The open interface `usb`; null for a handle the trace never saw opened.
+OpenDevice* interface_of(State& s, std::uint64_t usb) {
+  for (OpenDevice& device : s.interfaces) {
+    if (device.address != 0 && device.handle == usb) return &device;
+  }
+  return nullptr;
+}
+
+// The address a transfer on `usb` shows, after the device's descriptor
+// exchange when this trace has not shown it yet. 0 on a failed write.
+std::uint8_t address_for(State& s, std::int64_t time_us, std::uint64_t usb) {
+  OpenDevice* device = interface_of(s, usb);
+  if (device == nullptr) return kUnknownAddress;
+  if (!device->described) {
+    if ((device->vendor != 0 || device->product != 0) &&
+        !write_descriptor_exchange(s, time_us, *device)) {
+      return 0;
+    }
+    device->described = true;
+  }
+  return device->address;
 }
 
 }  // namespace
@@ -288,9 +324,8 @@ bool start(const char* path) {
   s.path[length] = '\0';
   if (!s.file.open(path, platform::FileMode::kWriteBinary)) return false;
   s.used = 0;
-  bool written = write_header_blocks(s);
-  if (written && s.have_device)
-    written = write_descriptor_exchange(s, platform::now_microseconds());
+  const bool written = write_header_blocks(s);
+  for (OpenDevice& device : s.interfaces) device.described = false;
   // The header reaches the file at once, so that a file that cannot be
   // written is refused here rather than in the first exchange.
   if (!written || !flush_buffer(s) || !s.file.flush()) {
@@ -317,12 +352,14 @@ std::uint64_t bytes_written() {
   return g_bytes.load(std::memory_order_relaxed) + g_state.used;
 }
 
-std::uint64_t submitted(std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length) {
+std::uint64_t submitted(std::uint64_t usb, std::uint8_t pipe, const std::uint8_t* data,
+                        std::uint32_t length) {
   if (!running()) return 0;
   const std::int64_t now = platform::now_microseconds();
   State& s = g_state;
   std::lock_guard held(s.lock);
   if (!running()) return 0;
+  const std::uint8_t address = address_for(s, now, usb);
   const std::uint64_t id = ++s.next_id;
   const bool out = (pipe & 0x80) == 0;
   const Packet packet{id,
@@ -335,15 +372,15 @@ std::uint64_t submitted(std::uint8_t pipe, const std::uint8_t* data, std::uint32
                       out ? '\0' : '<',
                       out ? data : nullptr,
                       out ? length : 0};
-  if (!write_packet(s, now, packet)) {
+  if (address == 0 || !write_packet(s, now, address, packet)) {
     give_up(s);
     return 0;
   }
   return id;
 }
 
-void completed(std::uint64_t id, std::uint8_t pipe, Outcome outcome, const std::uint8_t* data,
-               std::uint32_t count) {
+void completed(std::uint64_t id, std::uint64_t usb, std::uint8_t pipe, Outcome outcome,
+               const std::uint8_t* data, std::uint32_t count) {
   if (id == 0 || !running()) return;
   const std::int64_t now = platform::now_microseconds();
   State& s = g_state;
@@ -360,7 +397,10 @@ void completed(std::uint64_t id, std::uint8_t pipe, Outcome outcome, const std::
                       in ? '\0' : '>',
                       in ? data : nullptr,
                       in ? count : 0};
-  if (!write_packet(s, now, packet)) give_up(s);
+  const OpenDevice* device = interface_of(s, usb);
+  if (!write_packet(s, now, device != nullptr ? device->address : kUnknownAddress, packet)) {
+    give_up(s);
+  }
 }
 
 void pipe_aborted(std::uint8_t pipe) {
@@ -391,22 +431,33 @@ void device_listed(const char* path, const char* instance_id) {
   s.known_next = (s.known_next + 1) % kKnownDevices;
 }
 
-void device_opened(const char* path) {
-  const std::int64_t now = platform::now_microseconds();
+void device_opened(const char* path, std::uint64_t file) {
   State& s = g_state;
   std::lock_guard held(s.lock);
   const std::uint64_t hash = hash_path(path);
-  s.have_device = false;
+  OpenDevice opened{file, 0, 0, 0, false};
   for (const KnownDevice& known : s.known) {
-    if (known.path_hash == hash && (known.vendor != 0 || known.product != 0)) {
-      s.have_device = true;
-      s.vendor = known.vendor;
-      s.product = known.product;
+    if (known.path_hash == hash) {
+      opened.vendor = known.vendor;
+      opened.product = known.product;
     }
   }
-  // A reopened device gets a new address, as a re-enumerated one would.
-  s.address = static_cast<std::uint8_t>(s.address % 127 + 1);
-  if (s.have_device && running() && !write_descriptor_exchange(s, now)) give_up(s);
+  s.files[s.files_next] = opened;
+  s.files_next = (s.files_next + 1) % kOpenDevices;
+}
+
+void interface_opened(std::uint64_t file, std::uint64_t usb) {
+  State& s = g_state;
+  std::lock_guard held(s.lock);
+  for (const OpenDevice& opened : s.files) {
+    if (opened.handle != file) continue;
+    // Each opening gets a new address, as a re-enumerated device would.
+    s.last_address = static_cast<std::uint8_t>(s.last_address % 126 + 1);
+    s.interfaces[s.interfaces_next] =
+        OpenDevice{usb, opened.vendor, opened.product, s.last_address, false};
+    s.interfaces_next = (s.interfaces_next + 1) % kOpenDevices;
+    return;
+  }
 }
 
 }  // namespace maltor::trace

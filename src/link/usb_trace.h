@@ -6,9 +6,9 @@
 //
 // Each transfer becomes two packets with the same id: the submission (OUT
 // data, or the length asked for on IN) and the completion (IN data, the bytes
-// moved and the outcome as an errno value). Opening a device, and starting a
-// trace while one is open, writes a GET_DESCRIPTOR exchange with its vendor
-// and product id, so dissectors keyed on them attach.
+// moved and the outcome as an errno value). Each open device has an address
+// of its own; its first transfer in a trace is preceded by a GET_DESCRIPTOR
+// exchange with its vendor and product id, so dissectors keyed on them attach.
 #pragma once
 
 #include <atomic>
@@ -40,10 +40,11 @@ std::uint64_t bytes_written();
 
 // A transfer starts: returns its id (0 when no trace runs). `data` is the OUT
 // data, null for IN, where `length` is the length asked for.
-std::uint64_t submitted(std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length);
+std::uint64_t submitted(std::uint64_t usb, std::uint8_t pipe, const std::uint8_t* data,
+                        std::uint32_t length);
 // The transfer with id `id` (not 0) ended; `data` holds `count` IN bytes.
-void completed(std::uint64_t id, std::uint8_t pipe, Outcome outcome, const std::uint8_t* data,
-               std::uint32_t count);
+void completed(std::uint64_t id, std::uint64_t usb, std::uint8_t pipe, Outcome outcome,
+               const std::uint8_t* data, std::uint32_t count);
 
 // Aborts per pipe while a trace runs, so that a completion can tell an
 // aborted transfer from a failed one.
@@ -52,7 +53,8 @@ std::uint32_t aborts(std::uint8_t pipe);
 
 // Discovery listed a device: keeps its vendor and product id by path.
 void device_listed(const char* path, const char* instance_id);
-// A device path was opened: it becomes the traced device.
-void device_opened(const char* path);
+// A device path was opened as `file`, and its USB interface as `usb`.
+void device_opened(const char* path, std::uint64_t file);
+void interface_opened(std::uint64_t file, std::uint64_t usb);
 
 }  // namespace maltor::trace

@@ -33,6 +33,7 @@ enum class IoStatus : std::uint8_t {
 // its completion; zero `irp` means the transfer is not traced.
 struct IoTraceTag {
   std::uint64_t irp;
+  std::uint64_t usb;           // the interface handle it runs on
   const std::uint8_t* buffer;  // where a read's data land
   std::uint32_t length;
   std::uint32_t aborts;  // the pipe's abort count when the transfer started
@@ -131,6 +132,7 @@ bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, st
 namespace backend {
 void enumerate_devices(DeviceVisitor visit, void* context);
 Handle open_device_file(const char* path);
+Handle usb_initialize(Handle file);
 IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
                           std::uint32_t length, IoRecord& io, std::uint32_t* count);
 IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,

@@ -25,17 +25,18 @@ trace::Outcome outcome_of(IoStatus status, const IoTraceTag& tag) {
 
 // Starts the trace of an overlapped transfer and, when it ended at once,
 // records its completion too; a pending one keeps its tag in the record.
-IoStatus traced_start(IoStatus status, std::uint64_t id, std::uint8_t pipe,
+IoStatus traced_start(IoStatus status, std::uint64_t id, Handle usb, std::uint8_t pipe,
                       const std::uint8_t* in_buffer, IoRecord& io, std::uint32_t* count) {
   io.trace.irp = 0;
   if (id == 0) return status;
+  io.trace.usb = usb;
   io.trace.pipe = pipe;
   io.trace.buffer = in_buffer;
   io.trace.timed_out = false;
   if (status == IoStatus::kPending) {
     io.trace.irp = id;
   } else {
-    trace::completed(id, pipe, outcome_of(status, io.trace), in_buffer, *count);
+    trace::completed(id, usb, pipe, outcome_of(status, io.trace), in_buffer, *count);
   }
   return status;
 }
@@ -60,8 +61,14 @@ void enumerate_devices(DeviceVisitor visit, void* context) {
 
 Handle open_device_file(const char* path) {
   const Handle file = backend::open_device_file(path);
-  if (file != kInvalidHandle) trace::device_opened(path);
+  if (file != kInvalidHandle) trace::device_opened(path, file);
   return file;
+}
+
+Handle usb_initialize(Handle file) {
+  const Handle usb = backend::usb_initialize(file);
+  if (usb != kInvalidHandle) trace::interface_opened(file, usb);
+  return usb;
 }
 
 IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
@@ -70,10 +77,10 @@ IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* dat
     io.trace.irp = 0;
     return backend::pipe_write_async(usb, pipe, data, length, io, count);
   }
-  const std::uint64_t id = trace::submitted(pipe, data, length);
+  const std::uint64_t id = trace::submitted(usb, pipe, data, length);
   io.trace.aborts = trace::aborts(pipe);
   const IoStatus status = backend::pipe_write_async(usb, pipe, data, length, io, count);
-  return traced_start(status, id, pipe, nullptr, io, count);
+  return traced_start(status, id, usb, pipe, nullptr, io, count);
 }
 
 IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
@@ -82,10 +89,10 @@ IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, st
     io.trace.irp = 0;
     return backend::pipe_read_async(usb, pipe, buffer, length, io, count);
   }
-  const std::uint64_t id = trace::submitted(pipe, nullptr, length);
+  const std::uint64_t id = trace::submitted(usb, pipe, nullptr, length);
   io.trace.aborts = trace::aborts(pipe);
   const IoStatus status = backend::pipe_read_async(usb, pipe, buffer, length, io, count);
-  return traced_start(status, id, pipe, buffer, io, count);
+  return traced_start(status, id, usb, pipe, buffer, io, count);
 }
 
 bool io_wait(IoRecord& io, std::uint32_t timeout_ms) {
@@ -98,8 +105,8 @@ IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count) {
   const IoStatus status = backend::io_result(file, io, wait, count);
   if (io.trace.irp != 0 && status != IoStatus::kIncomplete && status != IoStatus::kPending) {
     const std::uint32_t moved = status == IoStatus::kDone ? *count : 0;
-    trace::completed(io.trace.irp, io.trace.pipe, outcome_of(status, io.trace), io.trace.buffer,
-                     moved);
+    trace::completed(io.trace.irp, io.trace.usb, io.trace.pipe, outcome_of(status, io.trace),
+                     io.trace.buffer, moved);
     io.trace.irp = 0;
   }
   return status;
@@ -112,28 +119,28 @@ bool pipe_abort(Handle usb, std::uint8_t pipe) {
 
 bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                     std::uint32_t* count) {
-  const std::uint64_t id = trace::submitted(pipe, nullptr, length);
+  const std::uint64_t id = trace::submitted(usb, pipe, nullptr, length);
   const std::uint32_t aborts = id != 0 ? trace::aborts(pipe) : 0;
   const bool done = backend::pipe_read_sync(usb, pipe, buffer, length, count);
   if (id != 0) {
     const trace::Outcome outcome = done                            ? trace::Outcome::kDone
                                    : trace::aborts(pipe) != aborts ? trace::Outcome::kAborted
                                                                    : trace::Outcome::kFailed;
-    trace::completed(id, pipe, outcome, buffer, *count);
+    trace::completed(id, usb, pipe, outcome, buffer, *count);
   }
   return done;
 }
 
 bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
                      std::uint32_t* count) {
-  const std::uint64_t id = trace::submitted(pipe, data, length);
+  const std::uint64_t id = trace::submitted(usb, pipe, data, length);
   const std::uint32_t aborts = id != 0 ? trace::aborts(pipe) : 0;
   const bool done = backend::pipe_write_sync(usb, pipe, data, length, count);
   if (id != 0) {
     const trace::Outcome outcome = done                            ? trace::Outcome::kDone
                                    : trace::aborts(pipe) != aborts ? trace::Outcome::kAborted
                                                                    : trace::Outcome::kFailed;
-    trace::completed(id, pipe, outcome, nullptr, *count);
+    trace::completed(id, usb, pipe, outcome, nullptr, *count);
   }
   return done;
 }

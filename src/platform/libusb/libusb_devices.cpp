@@ -218,7 +218,7 @@ Handle backend::open_device_file(const char* path) {
   return make_handle(index_of(*device), device->generation, HandleKind::kFile);
 }
 
-Handle usb_initialize(Handle file) {
+Handle backend::usb_initialize(Handle file) {
   OpenDevice* device = nullptr;
   libusb_device_handle* handle = nullptr;
   {

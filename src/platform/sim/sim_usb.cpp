@@ -56,7 +56,7 @@ Handle backend::open_device_file(const char* path) {
   return kInvalidHandle;
 }
 
-Handle usb_initialize(Handle file) {
+Handle backend::usb_initialize(Handle file) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   VirtualDevice* device = bus.by_handle(file);
