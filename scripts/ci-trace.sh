@@ -37,6 +37,15 @@ if ! diff -u "$work/wire.txt" "$work/tshark.txt" >"$work/diff.txt"; then
   exit 1
 fi
 frames=$(wc -l <"$work/wire.txt")
+
+# A gateway update of a kind-1 device (frames with the lead-in).
+"$maltor" --sim --trace "$work/gateway.pcapng" update gateway "$work/fw.bin" --log "$work/gw.log" ';' \
+  trace wire "$work/gateway-wire.txt" >"$work/gateway.log" 2>&1 || { cat "$work/gateway.log"; exit 1; }
+decode "$work/gateway.pcapng" >"$work/gateway-tshark.txt"
+grep -q '^gateway firmware block		good$' "$work/gateway-tshark.txt" &&
+  diff -u "$work/gateway-wire.txt" "$work/gateway-tshark.txt" ||
+  { echo "[trace] the gateway update decodes differently"; exit 1; }
+frames=$((frames + $(wc -l <"$work/gateway-wire.txt")))
 for name in SCGetSerialNumber SCSDLogInfo SCSDRequestSendData CANTx CANRx "logger data"; do
   grep -q "^$name	" "$work/tshark.txt" || { echo "[trace] no $name frame decoded"; exit 1; }
 done

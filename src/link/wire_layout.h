@@ -156,6 +156,40 @@ constexpr bool layouts_in_order() {
 }
 static_assert(layouts_in_order());
 
+// The other layouts on the command pipes, by the code that tells them apart.
+struct NamedCode {
+  std::uint16_t code;
+  const char* name;
+};
+
+// Mirel frames: the command number at bytes 6-7.
+inline constexpr NamedCode kMirelCommands[] = {
+    {1, "MirelGetLogCount"},       {2, "MirelGetFirstLogSection"}, {3, "MirelGetActiveLogSection"},
+    {4, "MirelGetDescriptorInfo"}, {5, "MirelLogFileCheck"},       {15, "MirelLogFileRequest"},
+    {220, "MirelFirmwareVersion"},
+};
+
+// Logger update frames: the frame code at byte 1.
+inline constexpr NamedCode kLoggerFrames[] = {
+    {0x84, "logger start"},
+    {0x78, "logger data"},
+    {0x88, "logger finish"},
+    {0x7C, "logger reconnect"},
+};
+
+// Gateway frames: command and qualifier (command << 8 | qualifier), and the
+// width of their sum in bytes.
+struct GatewayFrameName {
+  std::uint16_t command_qualifier;
+  std::uint8_t sum_bytes;
+  const char* name;
+};
+inline constexpr GatewayFrameName kGatewayFrames[] = {
+    {0x1013, 1, "gateway firmware announce"},   {0x1300, 2, "gateway firmware block"},
+    {0x6101, 1, "gateway completion"},          {0x1012, 2, "gateway configuration announce"},
+    {0x1202, 2, "gateway configuration block"},
+};
+
 // The layout of the command with wire code `code`, or null.
 constexpr const CommandLayout* layout_for_code(std::uint8_t code) {
   for (std::size_t i = 0; i < static_cast<std::size_t>(CommandId::kCount); ++i) {

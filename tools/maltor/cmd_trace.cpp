@@ -47,51 +47,22 @@ struct Decoded {
 };
 
 const char* logger_frame(std::uint8_t code) {
-  switch (code) {
-    case 0x84:
-      return "logger start";
-    case 0x78:
-      return "logger data";
-    case 0x88:
-      return "logger finish";
-    case 0x7C:
-      return "logger reconnect";
+  for (const auto& frame : link::kLoggerFrames) {
+    if (frame.code == code) return frame.name;
   }
   return nullptr;
 }
 
-const char* gateway_frame(std::uint8_t command, std::uint8_t qualifier) {
-  switch (command << 8 | qualifier) {
-    case 0x1013:
-      return "gateway firmware announce";
-    case 0x1300:
-      return "gateway firmware block";
-    case 0x6101:
-      return "gateway completion";
-    case 0x1012:
-      return "gateway configuration announce";
-    case 0x1202:
-      return "gateway configuration block";
+const link::GatewayFrameName* gateway_frame(std::uint8_t command, std::uint8_t qualifier) {
+  for (const auto& frame : link::kGatewayFrames) {
+    if (frame.command_qualifier == (command << 8 | qualifier)) return &frame;
   }
   return nullptr;
 }
 
 std::string mirel_command(std::uint32_t number) {
-  switch (number) {
-    case 1:
-      return "MirelGetLogCount";
-    case 2:
-      return "MirelGetFirstLogSection";
-    case 3:
-      return "MirelGetActiveLogSection";
-    case 4:
-      return "MirelGetDescriptorInfo";
-    case 5:
-      return "MirelLogFileCheck";
-    case 15:
-      return "MirelLogFileRequest";
-    case 220:
-      return "MirelFirmwareVersion";
+  for (const auto& command : link::kMirelCommands) {
+    if (command.code == number) return command.name;
   }
   return "Mirel command " + std::to_string(number);
 }
@@ -111,18 +82,18 @@ class FrameDecoder {
       return {command_, std::to_string(b[0]), verdict(b[n - 1] == sum8(b.data(), 0, n - 2))};
     }
     const bool zero_lead = n >= 9 && get32(&b[0]) == 0 && get16(&b[4]) == n;
-    if (zero_lead && n >= 10 && gateway_frame(b[6], b[7]) != nullptr) {
-      command_ = gateway_frame(b[6], b[7]);
-      return {command_, "", gateway_verdict(b, 4)};
+    if (const auto* gateway = zero_lead ? gateway_frame(b[6], b[7]) : nullptr) {
+      command_ = gateway->name;
+      return {command_, "", gateway_verdict(b, 4, gateway->sum_bytes)};
     }
     if (zero_lead) {
       mirel_ = get16(&b[6]);
       command_ = mirel_command(mirel_);
       return {command_, "", verdict(b[n - 1] == sum8(b.data(), 6, n - 2))};
     }
-    if (n >= 5 && get16(&b[0]) == n && gateway_frame(b[2], b[3]) != nullptr) {
-      command_ = gateway_frame(b[2], b[3]);
-      return {command_, "", gateway_verdict(b, 0)};
+    if (const auto* gateway = n >= 5 && get16(&b[0]) == n ? gateway_frame(b[2], b[3]) : nullptr) {
+      command_ = gateway->name;
+      return {command_, "", gateway_verdict(b, 0, gateway->sum_bytes)};
     }
     if (n >= 4 && b[0] == n && b[2] == 0 && logger_frame(b[1]) != nullptr) {
       command_ = logger_frame(b[1]);
@@ -148,10 +119,10 @@ class FrameDecoder {
 
  private:
   static std::string verdict(bool good) { return good ? "good" : "bad"; }
-  static std::string gateway_verdict(const std::vector<std::uint8_t>& b, std::size_t at) {
+  static std::string gateway_verdict(const std::vector<std::uint8_t>& b, std::size_t at,
+                                     std::uint8_t sum_bytes) {
     const std::size_t n = b.size();
-    const bool wide = !(b[at + 2] == 0x10 && b[at + 3] == 0x13) && b[at + 2] != 0x61;
-    if (!wide) return verdict(b[n - 1] == sum8(b.data(), at + 2, n - 2));
+    if (sum_bytes == 1) return verdict(b[n - 1] == sum8(b.data(), at + 2, n - 2));
     std::uint32_t sum = 0;
     for (std::size_t i = at + 2; i + 2 < n; ++i) sum = (sum + b[i]) & 0xFFFF;
     return verdict(get16(&b[n - 2]) == sum);

@@ -58,6 +58,22 @@ std::string table() {
     fields(out, layout.reply);
     out << "},\n";
   }
+  out << "}\n";
+  char code[8];
+  out << "local mirel_commands = {\n";
+  for (const auto& mirel : maltor::link::kMirelCommands) {
+    out << "  [" << mirel.code << "] = \"" << mirel.name << "\",\n";
+  }
+  out << "}\nlocal logger_frames = {\n";
+  for (const auto& logger : maltor::link::kLoggerFrames) {
+    std::snprintf(code, sizeof code, "0x%02X", logger.code);
+    out << "  [" << code << "] = \"" << logger.name << "\",\n";
+  }
+  out << "}\nlocal gateway_frames = {\n";
+  for (const auto& gateway : maltor::link::kGatewayFrames) {
+    std::snprintf(code, sizeof code, "0x%04X", gateway.command_qualifier);
+    out << "  [" << code << "] = {\"" << gateway.name << "\", " << int{gateway.sum_bytes} << "},\n";
+  }
   out << "}\n" << kEnd << "\n";
   return out.str();
 }

@@ -16,7 +16,8 @@ f.seq = ProtoField.uint8("maltor.seq", "Sequence")
 f.length = ProtoField.uint16("maltor.length", "Length")
 f.code = ProtoField.uint8("maltor.code", "Command code", base.HEX)
 f.command = ProtoField.string("maltor.command", "Command")
-f.checksum = ProtoField.uint16("maltor.checksum", "Checksum", base.HEX)
+f.checksum = ProtoField.uint8("maltor.checksum", "Checksum", base.HEX)
+f.checksum16 = ProtoField.uint16("maltor.checksum16", "Checksum (16-bit)", base.HEX)
 f.checksum_status = ProtoField.string("maltor.checksum.status", "Checksum status")
 f.u8 = ProtoField.uint8("maltor.field.u8", "Field")
 f.u16 = ProtoField.uint16("maltor.field.u16", "Field")
@@ -82,23 +83,29 @@ local commands = {
   [0x3A] = {name = "CANDataParameterSet", request = {{"bus", 5, "u16", 0}, {"parameter word", 7, "u32", 0}, {"parameter bytes", 11, "bytes", 4}, }, reply = {{"reply word", 5, "u32", 0}, }},
   [0x3C] = {name = "CANBlockUIDGet", request = {{"bus", 5, "u16", 0}, {"option", 7, "u8", 0}, }, reply = {{"reply word", 5, "u32", 0}, }},
 }
--- END command table
-
 local mirel_commands = {
-  [1] = "MirelGetLogCount", [2] = "MirelGetFirstLogSection", [3] = "MirelGetActiveLogSection",
-  [4] = "MirelGetDescriptorInfo", [5] = "MirelLogFileCheck", [15] = "MirelLogFileRequest",
+  [1] = "MirelGetLogCount",
+  [2] = "MirelGetFirstLogSection",
+  [3] = "MirelGetActiveLogSection",
+  [4] = "MirelGetDescriptorInfo",
+  [5] = "MirelLogFileCheck",
+  [15] = "MirelLogFileRequest",
   [220] = "MirelFirmwareVersion",
 }
 local logger_frames = {
-  [0x84] = "logger start", [0x78] = "logger data", [0x88] = "logger finish",
+  [0x84] = "logger start",
+  [0x78] = "logger data",
+  [0x88] = "logger finish",
   [0x7C] = "logger reconnect",
 }
--- Gateway frames by command and qualifier, with their checksum width.
 local gateway_frames = {
-  [0x1013] = {"gateway firmware announce", 1}, [0x1300] = {"gateway firmware block", 2},
-  [0x6101] = {"gateway completion", 1}, [0x1012] = {"gateway configuration announce", 2},
+  [0x1013] = {"gateway firmware announce", 1},
+  [0x1300] = {"gateway firmware block", 2},
+  [0x6101] = {"gateway completion", 1},
+  [0x1012] = {"gateway configuration announce", 2},
   [0x1202] = {"gateway configuration block", 2},
 }
+-- END command table
 
 local function sum8(tvb, first, last)
   local s = 0
@@ -114,7 +121,7 @@ end
 
 local function add_checksum(tree, tvb, range, expected)
   local actual = range:le_uint()
-  tree:add_le(f.checksum, range)
+  tree:add_le(range:len() == 1 and f.checksum or f.checksum16, range)
   local verdict = actual == expected and "good" or "bad"
   local item = tree:add(f.checksum_status, verdict)
   if verdict == "bad" then
@@ -147,7 +154,7 @@ local function classify_request(tvb)
   if n >= 6 and tvb(1, 2):le_uint() == n and tvb(4, 1):uint() == 0 and commands[tvb(3, 1):uint()] then
     return "standard"
   end
-  if n >= 10 and tvb(0, 4):uint() == 0 and tvb(4, 2):le_uint() == n
+  if n >= 9 and tvb(0, 4):uint() == 0 and tvb(4, 2):le_uint() == n
       and gateway_frames[tvb(6, 1):uint() * 256 + tvb(7, 1):uint()] then
     return "gateway", 4
   end

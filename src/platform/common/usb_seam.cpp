@@ -117,32 +117,33 @@ bool pipe_abort(Handle usb, std::uint8_t pipe) {
   return backend::pipe_abort(usb, pipe);
 }
 
+// A synchronous transfer: its submission before the backend call and its
+// completion after it. `in_buffer` holds the data of a read.
+template <typename Call>
+bool traced_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* out_data,
+                 const std::uint8_t* in_buffer, std::uint32_t length, std::uint32_t* count,
+                 Call call) {
+  const std::uint64_t id = trace::submitted(usb, pipe, out_data, length);
+  if (id == 0) return call();
+  const std::uint32_t aborts = trace::aborts(pipe);
+  const bool done = call();
+  const trace::Outcome outcome = done                            ? trace::Outcome::kDone
+                                 : trace::aborts(pipe) != aborts ? trace::Outcome::kAborted
+                                                                 : trace::Outcome::kFailed;
+  trace::completed(id, usb, pipe, outcome, in_buffer, *count);
+  return done;
+}
+
 bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                     std::uint32_t* count) {
-  const std::uint64_t id = trace::submitted(usb, pipe, nullptr, length);
-  const std::uint32_t aborts = id != 0 ? trace::aborts(pipe) : 0;
-  const bool done = backend::pipe_read_sync(usb, pipe, buffer, length, count);
-  if (id != 0) {
-    const trace::Outcome outcome = done                            ? trace::Outcome::kDone
-                                   : trace::aborts(pipe) != aborts ? trace::Outcome::kAborted
-                                                                   : trace::Outcome::kFailed;
-    trace::completed(id, usb, pipe, outcome, buffer, *count);
-  }
-  return done;
+  return traced_sync(usb, pipe, nullptr, buffer, length, count,
+                     [&] { return backend::pipe_read_sync(usb, pipe, buffer, length, count); });
 }
 
 bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
                      std::uint32_t* count) {
-  const std::uint64_t id = trace::submitted(usb, pipe, data, length);
-  const std::uint32_t aborts = id != 0 ? trace::aborts(pipe) : 0;
-  const bool done = backend::pipe_write_sync(usb, pipe, data, length, count);
-  if (id != 0) {
-    const trace::Outcome outcome = done                            ? trace::Outcome::kDone
-                                   : trace::aborts(pipe) != aborts ? trace::Outcome::kAborted
-                                                                   : trace::Outcome::kFailed;
-    trace::completed(id, usb, pipe, outcome, nullptr, *count);
-  }
-  return done;
+  return traced_sync(usb, pipe, data, nullptr, length, count,
+                     [&] { return backend::pipe_write_sync(usb, pipe, data, length, count); });
 }
 
 }  // namespace maltor::platform
