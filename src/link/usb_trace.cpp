@@ -65,7 +65,7 @@ struct OpenDevice {
   std::uint64_t handle;
   std::uint16_t vendor;
   std::uint16_t product;
-  std::uint8_t address;  // usbmon device address, 1 to 127
+  std::uint8_t address;  // usbmon device address, 1 to 126
   bool described;        // its descriptor exchange is in the running trace
 };
 constexpr int kOpenDevices = 16;
@@ -349,6 +349,7 @@ bool stop() {
 }
 
 std::uint64_t bytes_written() {
+  std::lock_guard held(g_state.lock);
   return g_bytes.load(std::memory_order_relaxed) + g_state.used;
 }
 
