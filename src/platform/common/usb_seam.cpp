@@ -71,28 +71,33 @@ Handle usb_initialize(Handle file) {
   return usb;
 }
 
-IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                          std::uint32_t length, IoRecord& io, std::uint32_t* count) {
+// An overlapped transfer: its submission before the backend call; its
+// completion then too when it ended at once, else in io_result.
+template <typename Call>
+IoStatus traced_async(Handle usb, std::uint8_t pipe, const std::uint8_t* out_data,
+                      std::uint8_t* in_buffer, std::uint32_t length, IoRecord& io,
+                      std::uint32_t* count, Call call) {
   if (!trace::running()) {
     io.trace.irp = 0;
-    return backend::pipe_write_async(usb, pipe, data, length, io, count);
+    return call();
   }
-  const std::uint64_t id = trace::submitted(usb, pipe, data, length);
+  const std::uint64_t id = trace::submitted(usb, pipe, out_data, length);
   io.trace.aborts = trace::aborts(pipe);
-  const IoStatus status = backend::pipe_write_async(usb, pipe, data, length, io, count);
-  return traced_start(status, id, usb, pipe, nullptr, io, count);
+  return traced_start(call(), id, usb, pipe, in_buffer, io, count);
+}
+
+IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                          std::uint32_t length, IoRecord& io, std::uint32_t* count) {
+  return traced_async(usb, pipe, data, nullptr, length, io, count, [&] {
+    return backend::pipe_write_async(usb, pipe, data, length, io, count);
+  });
 }
 
 IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                          IoRecord& io, std::uint32_t* count) {
-  if (!trace::running()) {
-    io.trace.irp = 0;
+  return traced_async(usb, pipe, nullptr, buffer, length, io, count, [&] {
     return backend::pipe_read_async(usb, pipe, buffer, length, io, count);
-  }
-  const std::uint64_t id = trace::submitted(usb, pipe, nullptr, length);
-  io.trace.aborts = trace::aborts(pipe);
-  const IoStatus status = backend::pipe_read_async(usb, pipe, buffer, length, io, count);
-  return traced_start(status, id, usb, pipe, buffer, io, count);
+  });
 }
 
 bool io_wait(IoRecord& io, std::uint32_t timeout_ms) {
