@@ -12,8 +12,6 @@
 
 namespace maltor::trace {
 
-std::atomic<bool> g_running{false};
-
 namespace {
 
 #define MALTOR_TRACE_TEXT(x) #x
@@ -148,7 +146,7 @@ void put64(std::uint8_t* out, std::uint64_t value) {
 // Stops the trace after a failed write and tells the calling thread why; the
 // device operation in progress goes on as if nothing had been traced.
 void give_up(State& s) {
-  g_running.store(false, std::memory_order_relaxed);
+  platform::g_tracing.store(false, std::memory_order_relaxed);
   s.file.close();
   s.used = 0;
   detail::set(kFileOpenFailed, detail::kFile, 0, 0, 0,
@@ -334,15 +332,15 @@ bool start(const char* path) {
     return false;
   }
   for (auto& count : g_aborts) count.store(0, std::memory_order_relaxed);
-  g_running.store(true, std::memory_order_relaxed);
+  platform::g_tracing.store(true, std::memory_order_relaxed);
   return true;
 }
 
 bool stop() {
   State& s = g_state;
   std::lock_guard held(s.lock);
-  if (!g_running.load(std::memory_order_relaxed)) return true;
-  g_running.store(false, std::memory_order_relaxed);
+  if (!running()) return true;
+  platform::g_tracing.store(false, std::memory_order_relaxed);
   const bool flushed = flush_buffer(s);
   const bool closed = s.file.close_checked();
   return flushed && closed;

@@ -1,8 +1,8 @@
 // The USB trace: every transfer the platform layer makes, written as it
 // happens into a pcapng file that Wireshark opens as a Linux usbmon capture
-// (link type 220), whatever the backend. The platform seam (platform/common/
-// usb_seam.cpp) calls the hooks below; each returns at once while no trace is
-// running, so an untraced exchange costs one relaxed load per call.
+// (link type 220), whatever the backend. The platform seam (platform/usb.h,
+// platform/common/usb_seam.cpp) calls the hooks below only while a trace
+// runs; without one an exchange costs one relaxed load per platform call.
 //
 // Each transfer becomes two packets with the same id: the submission (OUT
 // data, or the length asked for on IN) and the completion (IN data, the bytes
@@ -11,8 +11,9 @@
 // exchange with its vendor and product id, so dissectors keyed on them attach.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+
+#include "platform/usb.h"
 
 namespace maltor::trace {
 
@@ -24,9 +25,8 @@ enum class Outcome : std::uint8_t {
   kFailed,   // any other failure
 };
 
-extern std::atomic<bool> g_running;
 inline bool running() {
-  return g_running.load(std::memory_order_relaxed);
+  return platform::tracing();
 }
 
 // Closes a running trace, then creates `path` and writes the file's header
