@@ -1,12 +1,16 @@
 // One standard exchange (SCGetFirmwareVersion) through the virtual device:
-// time per round trip and heap allocations per round trip, which must be 0.
+// time per round trip and heap allocations per round trip, which must be 0,
+// without and with a USB trace running (/0 and /1; with it, the trace's bytes
+// per exchange too).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include "MaltorUSBdrv.h"
 #include "MaltorUSBdrv_sim.h"
 #include "counting_new.h"
+#include "link/usb_trace.h"
 
 namespace {
 
@@ -23,6 +27,13 @@ void BM_FirmwareVersionExchange(benchmark::State& state) {
     state.SkipWithError("the virtual device did not connect");
     return;
   }
+  const bool traced = state.range(0) != 0;
+  const char* trace_path = "maltor_exchange_bench.pcapng";
+  if (traced && MaltorTraceStart(trace_path) != MALTOR_OK) {
+    state.SkipWithError("the trace could not be started");
+    return;
+  }
+  const std::uint64_t bytes_before = maltor::trace::bytes_written();
   std::uint16_t word = 0;
   std::uint8_t a = 0, b = 0, c = 0;
   std::uint64_t allocations = 0;
@@ -37,10 +48,17 @@ void BM_FirmwareVersionExchange(benchmark::State& state) {
   }
   state.counters["allocs_per_exchange"] =
       benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
+  if (traced) {
+    state.counters["trace_bytes_per_exchange"] =
+        benchmark::Counter(static_cast<double>(maltor::trace::bytes_written() - bytes_before),
+                           benchmark::Counter::kAvgIterations);
+    MaltorTraceStop();
+    std::remove(trace_path);
+  }
   if (!MALTOR_ALLOCATIONS_COUNTED) state.SetLabel("allocations not counted (sanitizer build)");
   if (failures != 0) state.SkipWithError("an exchange failed");
   unplug_all();
 }
-BENCHMARK(BM_FirmwareVersionExchange);
+BENCHMARK(BM_FirmwareVersionExchange)->ArgName("traced")->Arg(0)->Arg(1);
 
 }  // namespace

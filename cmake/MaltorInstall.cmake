@@ -44,6 +44,14 @@ else()
           DESTINATION ${CMAKE_INSTALL_DATADIR}/MaltorUSBdrv COMPONENT dev)
   set(maltor_doc_dir ${CMAKE_INSTALL_DOCDIR})
 endif()
+# The Wireshark dissector: Wireshark's global Lua plugin folder on Linux; a
+# wireshark/plugins folder in the Windows package, to copy to the user's.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/maltor.lua DESTINATION wireshark/plugins COMPONENT tools)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/maltor.lua
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins COMPONENT tools)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${maltor_doc_dir} COMPONENT runtime)
 if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${maltor_doc_dir} COMPONENT dev)

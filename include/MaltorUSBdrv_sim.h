@@ -94,6 +94,7 @@ MALTOR_API int32_t MALTOR_CALL MaltorSim_SetIdentity(int32_t device, const char*
 #define MALTOR_SIM_FAULT_WRITE_FAILS 6    /* the write of the frame fails */
 #define MALTOR_SIM_FAULT_STREAM_STALL 7   /* the stream IN pipe stops after `param` bytes */
 #define MALTOR_SIM_FAULT_UNPLUG_ON_READ 8 /* the device vanishes while the reply is awaited */
+#define MALTOR_SIM_FAULT_BAD_CHECKSUM 9   /* the reply's last byte is off by one */
 
 /** Any frame matches. */
 #define MALTOR_SIM_ANY_COMMAND (-1)

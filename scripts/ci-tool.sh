@@ -73,6 +73,8 @@ expect_json 0 reflash "$tmp/image.bin"
 expect_json 0 gateway-config "$tmp/config.bin"
 expect_json 0 config send "$tmp/config.bin" ';' config get "$tmp/config-back.bin"
 expect_json 0 doctor
+expect_json 0 --trace "$tmp/t.pcapng" info
+expect_json 0 trace summary "$tmp/t.pcapng"
 expect_json 0 --version
 # Failures: usage, no device, a refusal by the device, a file that is no image.
 expect_json 2 download 5 4 "$tmp/x.bin"

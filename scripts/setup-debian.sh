@@ -11,6 +11,7 @@ packages=(
   python3-venv python3-setuptools python3-pytest python3-can
   locales
   clang dpkg-dev file unzip
+  tshark
 )
 
 missing=()
@@ -23,6 +24,9 @@ done
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 echo "Installing: ${missing[*]}"
+# tshark's package asks whether non-root users may capture; they need not.
+echo "wireshark-common wireshark-common/install-setuid boolean false" |
+  "${sudo_cmd[@]}" debconf-set-selections
 "${sudo_cmd[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null

@@ -41,4 +41,5 @@ grep '^\[windows\]' build-win/test-windows.log || true
 scripts/ci-tool.sh build  # the maltor tool from the shell: JSON, stderr progress, candump logs, signals
 scripts/ci-builds.sh                      # GCC Debug, clang Release, mingw configure
 scripts/ci-package.sh build build-win     # install, consumers, .deb, Windows zip
+scripts/ci-trace.sh build
 ctest --test-dir build -j "$jobs" --output-on-failure

@@ -14,10 +14,4 @@ MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms) {
   return 0;
 }
 
-// USB trace.
-MALTOR_API uint8_t MALTOR_CALL MaltorTraceStart(const char*) {
-  return maltor::kFileOpenFailed;
-}
-MALTOR_API void MALTOR_CALL MaltorTraceStop(void) {}
-
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/result.h"
+#include "link/usb_trace.h"
 
 namespace maltor::link {
 
@@ -15,7 +16,10 @@ void library_attach() {
 }
 
 // The lock is a static object and outlives every call; nothing to release.
-void library_detach() {}
+// A trace still running keeps what its buffer holds.
+void library_detach() {
+  trace::stop();
+}
 
 std::uint8_t device_is_ready() {
   DeviceSlot& slot = slot0();

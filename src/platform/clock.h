@@ -16,6 +16,9 @@ std::uint32_t tick_ms();
 std::int64_t now_seconds();
 // Wall clock as seconds and milliseconds (the _ftime64 pair).
 void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds);
+// Wall clock in microseconds since 1970-01-01 UTC, for the USB trace's
+// timestamps. Reading it never moves the virtual clock.
+std::int64_t now_microseconds();
 // Local-time text of a wall-clock value in the C library's ctime form,
 // "Sun Dec  6 04:58:01 2026\n" (25 characters and a terminator), in English
 // whatever the process's locale.

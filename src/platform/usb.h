@@ -8,6 +8,7 @@
 // transfer; every per-transfer record lives in caller-provided storage.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,11 +30,24 @@ enum class IoStatus : std::uint8_t {
   kFailed,      // any other failure
 };
 
+// What the USB trace keeps about an overlapped transfer between its start and
+// its completion; zero `irp` means the transfer is not traced.
+struct IoTraceTag {
+  std::uint64_t irp;
+  std::uint64_t usb;           // the interface handle it runs on
+  const std::uint8_t* buffer;  // where a read's data land
+  std::uint32_t length;
+  std::uint32_t aborts;  // the pipe's abort count when the transfer started
+  std::uint8_t pipe;
+  bool timed_out;  // a wait for it ran out
+};
+
 // Storage for one overlapped transfer and its completion event. Each backend
-// keeps its own state inside; the core only owns the memory, so starting a
-// transfer never allocates.
+// keeps its own state inside `opaque`; the core only owns the memory, so
+// starting a transfer never allocates.
 struct alignas(16) IoRecord {
   unsigned char opaque[128];
+  IoTraceTag trace;
 };
 
 // ---- Discovery -----------------------------------------------------------
@@ -87,21 +101,21 @@ void io_close(IoRecord& io);
 // Starts an overlapped write or read. kDone means it completed at once with
 // `*count` bytes; kPending means it runs on and completes through `io`. Other
 // values are immediate failures, with `*count` as the system reported it.
-IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                          std::uint32_t length, IoRecord& io, std::uint32_t* count);
-IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                         IoRecord& io, std::uint32_t* count);
+inline IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                                 std::uint32_t length, IoRecord& io, std::uint32_t* count);
+inline IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                                std::uint32_t length, IoRecord& io, std::uint32_t* count);
 
 // Waits at most `timeout_ms` for the transfer's event. True when it came.
-bool io_wait(IoRecord& io, std::uint32_t timeout_ms);
+inline bool io_wait(IoRecord& io, std::uint32_t timeout_ms);
 
 // Collects the transfer's result. With `wait` it blocks until the transfer has
 // completed (after an abort this is prompt); without it a running transfer
 // reports kIncomplete. kDone sets `*count`.
-IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count);
+inline IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count);
 
 // Aborts every transfer outstanding on a pipe; blocked reads return at once.
-bool pipe_abort(Handle usb, std::uint8_t pipe);
+inline bool pipe_abort(Handle usb, std::uint8_t pipe);
 // Cancels the calling thread's pending I/O on the file handle.
 void cancel_io(Handle file);
 
@@ -114,9 +128,99 @@ bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms);
 // Blocking transfers without an overlapped record. Return the success value
 // of the call; `*count` receives the bytes moved, also when the call failed
 // part-way (a read that timed out after some packets came keeps them).
+inline bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                           std::uint32_t length, std::uint32_t* count);
+inline bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                            std::uint32_t length, std::uint32_t* count);
+
+// ---- Backend entry points -------------------------------------------------
+
+// Each backend implements the calls that move data or name a device under
+// these names; the calls of the same names above wrap them (below, and
+// platform/common/usb_seam.cpp), so the USB trace sees every transfer of
+// every backend in one place.
+namespace backend {
+void enumerate_devices(DeviceVisitor visit, void* context);
+Handle open_device_file(const char* path);
+Handle usb_initialize(Handle file);
+IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                          std::uint32_t length, IoRecord& io, std::uint32_t* count);
+IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                         IoRecord& io, std::uint32_t* count);
+bool io_wait(IoRecord& io, std::uint32_t timeout_ms);
+IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count);
+bool pipe_abort(Handle usb, std::uint8_t pipe);
 bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
                     std::uint32_t* count);
 bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
                      std::uint32_t* count);
+}  // namespace backend
+
+// ---- The trace's side of the seam ------------------------------------------
+
+// True while a USB trace runs (link/usb_trace.h starts and stops it). With
+// none running, a wrapper below adds one relaxed load to the backend call.
+extern std::atomic<bool> g_tracing;
+inline bool tracing() {
+  return g_tracing.load(std::memory_order_relaxed);
+}
+
+namespace traced {
+IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                          std::uint32_t length, IoRecord& io, std::uint32_t* count);
+IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                         IoRecord& io, std::uint32_t* count);
+void completed(IoRecord& io, IoStatus status, std::uint32_t count);
+void pipe_aborted(std::uint8_t pipe);
+bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                    std::uint32_t* count);
+bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
+                     std::uint32_t* count);
+}  // namespace traced
+
+inline IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                                 std::uint32_t length, IoRecord& io, std::uint32_t* count) {
+  if (tracing()) return traced::pipe_write_async(usb, pipe, data, length, io, count);
+  io.trace.irp = 0;
+  return backend::pipe_write_async(usb, pipe, data, length, io, count);
+}
+
+inline IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                                std::uint32_t length, IoRecord& io, std::uint32_t* count) {
+  if (tracing()) return traced::pipe_read_async(usb, pipe, buffer, length, io, count);
+  io.trace.irp = 0;
+  return backend::pipe_read_async(usb, pipe, buffer, length, io, count);
+}
+
+inline bool io_wait(IoRecord& io, std::uint32_t timeout_ms) {
+  const bool came = backend::io_wait(io, timeout_ms);
+  if (!came && io.trace.irp != 0 && timeout_ms != 0) io.trace.timed_out = true;
+  return came;
+}
+
+inline IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count) {
+  const IoStatus status = backend::io_result(file, io, wait, count);
+  if (io.trace.irp != 0 && status != IoStatus::kIncomplete && status != IoStatus::kPending) {
+    traced::completed(io, status, status == IoStatus::kDone ? *count : 0);
+  }
+  return status;
+}
+
+inline bool pipe_abort(Handle usb, std::uint8_t pipe) {
+  if (tracing()) traced::pipe_aborted(pipe);
+  return backend::pipe_abort(usb, pipe);
+}
+
+inline bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                           std::uint32_t length, std::uint32_t* count) {
+  if (tracing()) return traced::pipe_read_sync(usb, pipe, buffer, length, count);
+  return backend::pipe_read_sync(usb, pipe, buffer, length, count);
+}
+
+inline bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                            std::uint32_t length, std::uint32_t* count) {
+  if (tracing()) return traced::pipe_write_sync(usb, pipe, data, length, count);
+  return backend::pipe_write_sync(usb, pipe, data, length, count);
+}
 
 }  // namespace maltor::platform

@@ -122,6 +122,12 @@ TEST_F(ToolRunTest, CommandsPrintAndSaveWhatTheDeviceDid) {
         "\"serial\":\"SIM00002\",\"location\":\"1-2\",\"path\":"},
        ""},
       {"live --count 3 --out '" + path("live.bin") + "'", {}, "stopping live data"},
+      // A trace is read back once the run that wrote it has ended.
+      {"--trace '" + path("t.pcapng") + "' can send 0 7E0#01 ';' can dump 0 --count 1", {}, ""},
+      {"trace summary '" + path("t.pcapng") + "'",
+       {"CANRx                                  1         0",
+        "CANTx                                  1         0", "0 failures"},
+       ""},
       {"gateway-config '" + config + "' ';' config send '" + config + "' ';' config get '" +
            path("back.bin") + "'",
        {"gateway configuration sent: 1000 bytes", "device status word 0x0000\n",
@@ -207,6 +213,10 @@ TEST_F(ToolRunTest, FailuresGiveAReasonAndANonZeroExit) {
       {"--sim-devices 2 --device NOPE info", 1, "no device matches 'NOPE'"},
       {"logfile 70 100 '" + path("log.txt") + "'", 1, "the device refused with status 2"},
       {"format", 2, "add --yes"},  // standard input is not a terminal
+      {"--trace '" + path("no/such/t.pcapng") + "' info", 1, "could not be created"},
+      {"trace summary '" + path("none.pcapng") + "'", 1, "cannot read the trace"},
+      {"trace summary '" + pattern_file("junk.pcapng", 100) + "'", 1,
+       "no little-endian pcapng section header"},
       {"download 5 4 '" + path("x.bin") + "'", 2, "END (4) is below START (5)"},
       {"can send 0 800#00", 2, "the ID is out of range"},
       // The library would remove the pipe and write a plain file in its place.

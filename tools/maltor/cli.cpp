@@ -78,6 +78,9 @@ void apply_global(GlobalOptions& options, std::string_view name,
   } else if (name == "--lib") {
     options.library_path = value();
     if (options.library_path.empty()) throw usage_error("--lib needs a file path");
+  } else if (name == "--trace") {
+    options.trace_path = value();
+    if (options.trace_path.empty()) throw usage_error("--trace needs a file path");
   } else if (name == "--script") {
     options.script_path = value();
     if (options.script_path.empty()) throw usage_error("--script needs a file path");

@@ -23,6 +23,7 @@ struct GlobalOptions {
   std::string library_path;  // --lib; empty: search by name
   std::string device;        // --device; empty: discovery takes every device
   std::string script_path;   // --script; empty: commands come from the command line, "-": stdin
+  std::string trace_path;    // --trace; empty: no USB trace
 };
 
 // One command to run: its name and arguments, and where it came from

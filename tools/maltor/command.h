@@ -32,5 +32,6 @@ std::span<const Command> can_commands();
 std::span<const Command> update_commands();
 std::span<const Command> config_commands();
 std::span<const Command> doctor_commands();
+std::span<const Command> trace_commands();
 
 }  // namespace maltor::tool

@@ -11,7 +11,7 @@ using Family = std::span<const Command> (*)();
 // One line per family; a new family of commands adds its function here.
 constexpr Family kFamilies[] = {
     connection_commands, device_commands, storage_commands, transfer_commands, live_commands,
-    can_commands,        update_commands, config_commands,  doctor_commands,
+    can_commands,        update_commands, config_commands,  doctor_commands,   trace_commands,
 };
 
 std::vector<const Command*> build_table() {

@@ -40,6 +40,7 @@ constexpr const char* kGlobalHelp =
     "  --script FILE     run the commands in FILE, one per line; # starts a comment,\n"
     "                    \"...\" or '...' keep blanks in a word; FILE - reads\n"
     "                    standard input\n"
+    "  --trace FILE      record every USB transfer into FILE (pcapng, for Wireshark)\n"
     "  --json            print results as one JSON document per command on stdout\n"
     "                    (JSON Lines for live and can dump), errors too:\n"
     "                    {\"error\": ..., \"result\": N, \"text\": ..., \"detail\": {...}}\n"

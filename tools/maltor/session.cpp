@@ -38,6 +38,7 @@ Library& Session::library() {
   use_library_errors(library_errors(*library_));
   if (options_.sim) plug_virtual_devices(*library_);
   if (!options_.device.empty()) select_device(*library_, options_.device);
+  if (!options_.trace_path.empty()) start_trace(*library_, options_.trace_path);
   return *library_;
 }
 

@@ -33,6 +33,8 @@ class Session {
 
  private:
   void plug_virtual_devices(const Library& library);
+  // --trace: the library records until it is unloaded at exit (cmd_trace.cpp).
+  static void start_trace(const Library& library, const std::string& path);
 
   GlobalOptions options_;
   std::optional<Library> library_;

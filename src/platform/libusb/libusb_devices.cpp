@@ -192,7 +192,7 @@ Pipe* find_pipe(OpenDevice& device, std::uint8_t endpoint) {
 
 }  // namespace libusb_backend
 
-Handle open_device_file(const char* path) {
+Handle backend::open_device_file(const char* path) {
   if (path == nullptr || std::strlen(path) >= kPathSize || context() == nullptr) {
     return kInvalidHandle;
   }
@@ -218,7 +218,7 @@ Handle open_device_file(const char* path) {
   return make_handle(index_of(*device), device->generation, HandleKind::kFile);
 }
 
-Handle usb_initialize(Handle file) {
+Handle backend::usb_initialize(Handle file) {
   OpenDevice* device = nullptr;
   libusb_device_handle* handle = nullptr;
   {

@@ -128,7 +128,7 @@ libusb_device* find_device(const char* path) {
 
 }  // namespace libusb_backend
 
-void enumerate_devices(DeviceVisitor visit, void* context_pointer) {
+void backend::enumerate_devices(DeviceVisitor visit, void* context_pointer) {
   libusb_device** list = nullptr;
   Located found[kMaxDevices];
   const int count = sorted_devices(list, found, kMaxDevices);

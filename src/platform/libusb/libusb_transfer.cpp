@@ -131,7 +131,7 @@ bool transfer_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uin
   std::uint32_t moved = 0;
   bool done = false;
   if (start(usb, pipe, buffer, length, in, /*sync_timeout=*/true, record) == IoStatus::kPending) {
-    done = io_result(kInvalidHandle, record, /*wait=*/true, &moved) == IoStatus::kDone;
+    done = backend::io_result(kInvalidHandle, record, /*wait=*/true, &moved) == IoStatus::kDone;
     if (!done) moved = bytes_moved_before_failure(record);
   }
   io_close(record);
@@ -219,21 +219,21 @@ void io_close(IoRecord& record) {
   io.magic = 0;
 }
 
-IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                          std::uint32_t length, IoRecord& io, std::uint32_t* count) {
+IoStatus backend::pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                                   std::uint32_t length, IoRecord& io, std::uint32_t* count) {
   if (count != nullptr) *count = 0;
   // libusb takes a mutable buffer for either direction; an OUT transfer only reads it.
   return start(usb, pipe, const_cast<std::uint8_t*>(data), length, /*in=*/false,
                /*sync_timeout=*/false, io);
 }
 
-IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                         IoRecord& io, std::uint32_t* count) {
+IoStatus backend::pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                                  std::uint32_t length, IoRecord& io, std::uint32_t* count) {
   if (count != nullptr) *count = 0;
   return start(usb, pipe, buffer, length, /*in=*/true, /*sync_timeout=*/false, io);
 }
 
-bool io_wait(IoRecord& record, std::uint32_t timeout_ms) {
+bool backend::io_wait(IoRecord& record, std::uint32_t timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   const UsbIo& io = usb_io(record);
   for (;;) {
@@ -253,7 +253,7 @@ bool io_wait(IoRecord& record, std::uint32_t timeout_ms) {
   }
 }
 
-IoStatus io_result(Handle, IoRecord& record, bool wait, std::uint32_t* count) {
+IoStatus backend::io_result(Handle, IoRecord& record, bool wait, std::uint32_t* count) {
   if (count != nullptr) *count = 0;
   const UsbIo& io = usb_io(record);
   bool pumped = false;
@@ -280,7 +280,7 @@ IoStatus io_result(Handle, IoRecord& record, bool wait, std::uint32_t* count) {
   }
 }
 
-bool pipe_abort(Handle usb, std::uint8_t pipe) {
+bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
   OpenDevice* device = nullptr;
   {
     std::lock_guard held(lock());
@@ -309,13 +309,13 @@ bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms) {
   return true;
 }
 
-bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                    std::uint32_t* count) {
+bool backend::pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                             std::uint32_t length, std::uint32_t* count) {
   return transfer_sync(usb, pipe, buffer, length, /*in=*/true, count);
 }
 
-bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
-                     std::uint32_t* count) {
+bool backend::pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                              std::uint32_t length, std::uint32_t* count) {
   return transfer_sync(usb, pipe, const_cast<std::uint8_t*>(data), length, /*in=*/false, count);
 }
 

@@ -29,6 +29,12 @@ void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
   *milliseconds = static_cast<std::uint16_t>(ms % 1000);
 }
 
+std::int64_t now_microseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 void local_time_text(std::int64_t seconds, char (&out)[26]) {
   const time_t value = static_cast<time_t>(seconds);
   struct tm parts {};

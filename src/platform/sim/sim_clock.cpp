@@ -33,6 +33,13 @@ void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
   *milliseconds = static_cast<std::uint16_t>(now % 1000);
 }
 
+std::int64_t now_microseconds() {
+  VirtualBus& bus = VirtualBus::get();
+  std::lock_guard held(bus.lock);
+  const std::uint64_t now = bus.now_ms();  // read without moving the clock
+  return (bus.origin_seconds * 1000 + static_cast<std::int64_t>(now)) * 1000;
+}
+
 // Virtual time is shown as UTC so that texts are the same on every host.
 void local_time_text(std::int64_t seconds, char (&out)[26]) {
   // Civil date from days since 1970-01-01 (proleptic Gregorian).

@@ -20,7 +20,7 @@ std::uint64_t this_thread_tag() {
 
 }  // namespace
 
-void enumerate_devices(DeviceVisitor visit, void* context) {
+void backend::enumerate_devices(DeviceVisitor visit, void* context) {
   VirtualBus& bus = VirtualBus::get();
   // Snapshot the enumeration under the lock; visit without it, since the
   // visitor opens devices and so takes the lock again.
@@ -46,7 +46,7 @@ void enumerate_devices(DeviceVisitor visit, void* context) {
   }
 }
 
-Handle open_device_file(const char* path) {
+Handle backend::open_device_file(const char* path) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   for (int i = 0; i < bus.plugged_count(); ++i) {
@@ -69,7 +69,7 @@ bool held_elsewhere(const DeviceEntry& entry) {
   return false;
 }
 
-Handle usb_initialize(Handle file) {
+Handle backend::usb_initialize(Handle file) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   VirtualDevice* device = bus.by_handle(file);
@@ -109,8 +109,8 @@ void io_close(IoRecord& io) {
   bus.unlink(sim_io(io));
 }
 
-IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                          std::uint32_t length, IoRecord& record, std::uint32_t* count) {
+IoStatus backend::pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                                   std::uint32_t length, IoRecord& record, std::uint32_t* count) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   *count = 0;
@@ -127,8 +127,8 @@ IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* dat
   return IoStatus::kPending;
 }
 
-IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                         IoRecord& record, std::uint32_t* count) {
+IoStatus backend::pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                                  std::uint32_t length, IoRecord& record, std::uint32_t* count) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   *count = 0;
@@ -156,7 +156,7 @@ IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, st
   return IoStatus::kPending;
 }
 
-bool io_wait(IoRecord& record, std::uint32_t timeout_ms) {
+bool backend::io_wait(IoRecord& record, std::uint32_t timeout_ms) {
   VirtualBus& bus = VirtualBus::get();
   std::unique_lock held(bus.lock);
   SimIo& io = sim_io(record);
@@ -165,7 +165,7 @@ bool io_wait(IoRecord& record, std::uint32_t timeout_ms) {
   return came;
 }
 
-IoStatus io_result(Handle, IoRecord& record, bool wait, std::uint32_t* count) {
+IoStatus backend::io_result(Handle, IoRecord& record, bool wait, std::uint32_t* count) {
   VirtualBus& bus = VirtualBus::get();
   std::unique_lock held(bus.lock);
   SimIo& io = sim_io(record);
@@ -177,7 +177,7 @@ IoStatus io_result(Handle, IoRecord& record, bool wait, std::uint32_t* count) {
   return io.status;
 }
 
-bool pipe_abort(Handle usb, std::uint8_t pipe) {
+bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
   VirtualBus& bus = VirtualBus::get();
   std::lock_guard held(bus.lock);
   VirtualDevice* device = bus.by_handle(usb);
@@ -214,12 +214,12 @@ bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms) {
   return true;
 }
 
-bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                    std::uint32_t* count) {
+bool backend::pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                             std::uint32_t length, std::uint32_t* count) {
   IoRecord record;
   io_open(record, true);
   *count = 0;
-  if (pipe_read_async(usb, pipe, buffer, length, record, count) != IoStatus::kPending) {
+  if (backend::pipe_read_async(usb, pipe, buffer, length, record, count) != IoStatus::kPending) {
     return false;
   }
   VirtualBus& bus = VirtualBus::get();
@@ -242,11 +242,11 @@ bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::ui
   return io.status == IoStatus::kDone;
 }
 
-bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
-                     std::uint32_t* count) {
+bool backend::pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                              std::uint32_t length, std::uint32_t* count) {
   IoRecord record;
   io_open(record, true);
-  const IoStatus status = pipe_write_async(usb, pipe, data, length, record, count);
+  const IoStatus status = backend::pipe_write_async(usb, pipe, data, length, record, count);
   if (status != IoStatus::kPending) return false;
   *count = length;
   return true;

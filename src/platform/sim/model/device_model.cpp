@@ -14,7 +14,7 @@ bool DeviceModel::arm_fault(FaultKind kind, std::int32_t command, std::uint32_t 
     stall_after_ = stream_sent_ + param;
     return true;
   }
-  if (kind == FaultKind::kNone || kind > FaultKind::kUnplugOnRead) return false;
+  if (kind == FaultKind::kNone || kind > FaultKind::kBadChecksum) return false;
   for (Fault& fault : faults_) {
     if (fault.kind != FaultKind::kNone) continue;
     fault = Fault{kind, command, nth == 0 ? 0 : nth - 1, param};
@@ -95,6 +95,9 @@ bool DeviceModel::send_reply(std::uint8_t* reply, std::uint32_t length) {
         break;
       case FaultKind::kWrongEcho:
         if (length > 3) reply[3] = static_cast<std::uint8_t>(reply[3] + 1);
+        break;
+      case FaultKind::kBadChecksum:
+        reply[length - 1] = static_cast<std::uint8_t>(reply[length - 1] + 1);
         break;
       case FaultKind::kStatus:
         if (length > 5) reply[5] = static_cast<std::uint8_t>(firing_->param);

@@ -33,6 +33,7 @@ enum class FaultKind : std::uint32_t {
   kWriteFails = 6,
   kStreamStall = 7,
   kUnplugOnRead = 8,
+  kBadChecksum = 9,
 };
 
 struct Fault {

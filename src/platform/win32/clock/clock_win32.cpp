@@ -29,6 +29,15 @@ void now_seconds_ms(std::int64_t* seconds, std::uint16_t* milliseconds) {
   *milliseconds = now.millitm;
 }
 
+std::int64_t now_microseconds() {
+  // FILETIME counts 100 ns steps since 1601; 11,644,473,600 s lie before 1970.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::int64_t ticks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+  return ticks / 10 - 11'644'473'600'000'000;
+}
+
 void local_time_text(std::int64_t seconds, char (&out)[26]) {
   const __time64_t value = seconds;
   struct tm parts {};

@@ -65,7 +65,7 @@ void remember(Handle file, const char* path) {
 
 }  // namespace
 
-Handle open_device_file(const char* path) {
+Handle backend::open_device_file(const char* path) {
   if (path == nullptr || std::strlen(path) >= sizeof(DeviceEntry::path)) return kInvalidHandle;
   OpenDevice orphan;
   while (take_orphan(path, orphan)) {
@@ -79,7 +79,7 @@ Handle open_device_file(const char* path) {
   return from_handle(file);  // INVALID_HANDLE_VALUE is kInvalidHandle
 }
 
-Handle usb_initialize(Handle file) {
+Handle backend::usb_initialize(Handle file) {
   WINUSB_INTERFACE_HANDLE usb = nullptr;
   if (!WinUsb_Initialize(to_handle(file), &usb)) return kInvalidHandle;
   // A null interface handle is as unusable as the invalid one, and the core

@@ -78,7 +78,7 @@ void read_location(HDEVINFO set, SP_DEVINFO_DATA& device, DeviceEntry& entry) {
 
 }  // namespace
 
-void enumerate_devices(DeviceVisitor visit, void* context) {
+void backend::enumerate_devices(DeviceVisitor visit, void* context) {
   HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USB_DEVICE, nullptr, nullptr,
                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return;

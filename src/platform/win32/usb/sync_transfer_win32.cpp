@@ -12,16 +12,16 @@ bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms) {
          FALSE;
 }
 
-bool pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                    std::uint32_t* count) {
+bool backend::pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                             std::uint32_t length, std::uint32_t* count) {
   ULONG moved = 0;
   const BOOL ok = WinUsb_ReadPipe(to_usb(usb), pipe, buffer, length, &moved, nullptr);
   *count = moved;
   return ok != FALSE;
 }
 
-bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data, std::uint32_t length,
-                     std::uint32_t* count) {
+bool backend::pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                              std::uint32_t length, std::uint32_t* count) {
   ULONG moved = 0;
   // WinUsb_WritePipe only reads the buffer, though its parameter is not const.
   const BOOL ok =

@@ -33,8 +33,8 @@ IoStatus started(BOOL ok, ULONG moved, std::uint32_t* count) {
 
 }  // namespace
 
-IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
-                          std::uint32_t length, IoRecord& io, std::uint32_t* count) {
+IoStatus backend::pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* data,
+                                   std::uint32_t length, IoRecord& io, std::uint32_t* count) {
   ULONG moved = 0;
   // WinUsb_WritePipe only reads the buffer, though its parameter is not const.
   const BOOL ok = WinUsb_WritePipe(to_usb(usb), pipe, const_cast<PUCHAR>(data), length, &moved,
@@ -42,18 +42,18 @@ IoStatus pipe_write_async(Handle usb, std::uint8_t pipe, const std::uint8_t* dat
   return started(ok, moved, count);
 }
 
-IoStatus pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t length,
-                         IoRecord& io, std::uint32_t* count) {
+IoStatus backend::pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* buffer,
+                                  std::uint32_t length, IoRecord& io, std::uint32_t* count) {
   ULONG moved = 0;
   const BOOL ok = WinUsb_ReadPipe(to_usb(usb), pipe, buffer, length, &moved, &overlapped_of(io));
   return started(ok, moved, count);
 }
 
-bool io_wait(IoRecord& io, std::uint32_t timeout_ms) {
+bool backend::io_wait(IoRecord& io, std::uint32_t timeout_ms) {
   return WaitForSingleObject(overlapped_of(io).hEvent, timeout_ms) == WAIT_OBJECT_0;
 }
 
-IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count) {
+IoStatus backend::io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count) {
   DWORD moved = 0;
   if (GetOverlappedResult(to_handle(file), &overlapped_of(io), &moved, wait ? TRUE : FALSE)) {
     *count = moved;
@@ -64,7 +64,7 @@ IoStatus io_result(Handle file, IoRecord& io, bool wait, std::uint32_t* count) {
   return win32::io_status_from_error(error);
 }
 
-bool pipe_abort(Handle usb, std::uint8_t pipe) {
+bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
   return WinUsb_AbortPipe(to_usb(usb), pipe) != FALSE;
 }
 
