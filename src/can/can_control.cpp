@@ -8,7 +8,7 @@ namespace maltor::can {
 std::uint8_t run_control(const ControlRow& row, void* out, std::span<const std::uint32_t> args) {
   if (row.decode != Decode::kNothing && out == nullptr) return kBadArgument;
   link::Exchange exchange(row.command);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
 
   std::uint8_t* at = exchange.payload();
   for (std::size_t f = 0; f < row.field_count; ++f) {

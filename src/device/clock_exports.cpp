@@ -4,7 +4,6 @@
 #include "link/exchange.h"
 #include "link/result.h"
 
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -36,7 +35,7 @@ MALTOR_API uint32_t MALTOR_CALL GetDateTime(void) {
 
 MALTOR_API uint8_t MALTOR_CALL SCSetDateTime(uint32_t clock_value) {
   Exchange exchange(CommandId::kSetDateTime);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   put_u32(exchange.payload(), clock_value);
   return exchange.run();
 }

@@ -7,7 +7,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::device::bytes_at;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -46,7 +45,7 @@ MALTOR_API uint8_t MALTOR_CALL SCGetSerialNumber(uint8_t* block) {
 MALTOR_API uint8_t MALTOR_CALL SCSetSerialNumber(uint8_t n, const uint8_t* data) {
   if (data == nullptr && n > 0) return kBadArgument;
   Exchange exchange(CommandId::kSetSerialNumber, n);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   uint8_t* payload = exchange.payload();
   payload[0] = n;
   if (n > 0) std::memcpy(payload + 1, data, n);

@@ -7,7 +7,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::device::bytes_at;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -34,7 +33,7 @@ MALTOR_API uint8_t MALTOR_CALL SCSetHWSettings(uint8_t selector_1, uint8_t selec
                                                const uint8_t* data) {
   if (data == nullptr && n > 0) return kBadArgument;
   Exchange exchange(CommandId::kSetHwSettings, n);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   uint8_t* payload = exchange.payload();
   payload[0] = selector_1;
   payload[1] = selector_2;
@@ -46,14 +45,14 @@ MALTOR_API uint8_t MALTOR_CALL SCSetHWSettings(uint8_t selector_1, uint8_t selec
 MALTOR_API uint8_t MALTOR_CALL GetSingleHWSetting(uint16_t number, uint16_t* value) {
   if (value == nullptr) return kBadArgument;
   Exchange exchange(CommandId::kGetSingleHwSetting);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   put_u16(exchange.payload(), number);
   return run_and_copy<kSingleSetting>(exchange, value);
 }
 
 MALTOR_API uint8_t MALTOR_CALL SetSingleHWSetting(uint16_t number, uint16_t value) {
   Exchange exchange(CommandId::kSetSingleHwSetting);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   put_u16(exchange.payload(), number);
   put_u16(exchange.payload() + 2, value);
   return exchange.run();

@@ -4,15 +4,8 @@
 #include "MaltorUSBdrv.h"
 #include "link/error_detail.h"
 #include "link/result.h"
-#include "update/update_control.h"
 
 extern "C" {
-
-// Update wait: for now waits without a bound.
-MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms) {
-  if (timeout_ms != 0) maltor::update::wait_for_update_thread();
-  return 0;
-}
 
 // USB trace.
 MALTOR_API uint8_t MALTOR_CALL MaltorTraceStart(const char*) {

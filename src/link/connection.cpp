@@ -5,11 +5,12 @@
 
 namespace maltor::link {
 
-std::mutex g_library_lock;
+Mutex g_library_lock;
 std::atomic<void*> g_receive_callback{nullptr};
 std::atomic<void*> g_caller_critical_section{nullptr};
 
 void library_attach() {
+  const SlotLock held;
   ResetDeviceTable();
 }
 
@@ -17,6 +18,7 @@ void library_attach() {
 void library_detach() {}
 
 std::uint8_t device_is_ready() {
+  const SlotLock held;
   DeviceSlot& slot = slot0();
   if (slot.usb == kInvalidHandle) DiscoverDevices();
   if (slot.usb != kInvalidHandle) {
@@ -33,6 +35,7 @@ std::uint8_t device_is_ready() {
 }
 
 std::uint8_t get_connected(MaltorConnection* record) {
+  const SlotLock held;  // the record shows the device that was found ready
   if (device_is_ready() == 0) return kNoDevice;
   if (record == nullptr) return kBadArgument;
   const DeviceSlot& slot = slot0();
@@ -44,11 +47,13 @@ std::uint8_t get_connected(MaltorConnection* record) {
 }
 
 void close_device() {
+  const SlotLock held;
   if (update_running()) return;
   CloseSlot(slot0());
 }
 
 void close_device_if_open() {
+  const SlotLock held;
   if (slot0().file == kInvalidHandle) return;
   close_device();
 }

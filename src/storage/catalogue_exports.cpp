@@ -5,7 +5,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -40,7 +39,7 @@ MALTOR_API uint16_t MALTOR_CALL GetLogCount(void) {
 MALTOR_API uint8_t MALTOR_CALL SCPartitionLogCount(uint8_t partition, uint16_t* count) {
   if (count == nullptr) return kBadArgument;
   Exchange exchange(CommandId::kPartitionLogCount);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   exchange.payload()[0] = partition;
   return run_and_copy<kLogCount>(exchange, count);
 }
