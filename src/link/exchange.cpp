@@ -17,7 +17,7 @@ std::uint8_t additive_sum(const std::uint8_t* bytes, std::uint32_t length) {
 
 namespace {
 
-std::uint32_t read_with(Reader reader) {
+std::uint32_t read_with(Reader reader) MALTOR_REQUIRES(g_exchange_lock) {
   return reader == Reader::kTimed ? ReadReplyTimed(0) : ReadReply(0);
 }
 
