@@ -9,6 +9,7 @@ packages=(
   libusb-1.0-0-dev umockdev libumockdev-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 googletest
   python3-venv python3-setuptools python3-pytest python3-can
+  clang libclang-rt-14-dev
 )
 
 missing=()

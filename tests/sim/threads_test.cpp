@@ -8,21 +8,11 @@
 #include <random>
 #include <thread>
 
+#include "thread_cases.h"
 #include "update_test_util.h"
 
 namespace maltor::test {
 namespace {
-
-// Byte `k` of the virtual card, as the control header documents it.
-Bytes card(std::uint64_t offset, std::size_t n) {
-  Bytes out(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k = offset + i;
-    const std::uint64_t s = k / 512;
-    out[i] = static_cast<std::uint8_t>((k % 512) ^ (s * 7) ^ (s >> 8));
-  }
-  return out;
-}
 
 // Standard frames with command `code` written since the trace was cleared.
 std::size_t frames_with_code(std::uint8_t code) {
@@ -42,16 +32,6 @@ void random_pause(std::mt19937& random, unsigned most) {
     std::this_thread::yield();
   }
 }
-
-// A helper thread that is told to end and joined however the test ends.
-struct Helper {
-  std::atomic<bool> done{false};
-  std::thread thread;
-  ~Helper() {
-    done = true;
-    if (thread.joinable()) thread.join();
-  }
-};
 
 std::uint8_t detail_kind() {
   MaltorErrorDetail detail{};
@@ -76,61 +56,20 @@ class Threads : public UpdateTest {
   std::int32_t device_ = 0;
 };
 
-// One thread's mix: identity, clock, catalogue and a CAN frame through its
-// own bus's loopback, each checked against what the device holds.
-void mixed_exchanges(int rounds, std::uint8_t bus, const Bytes& serial, std::uint16_t log_count,
-                     int& wrong) {
-  for (int i = 0; i < rounds; ++i) {
-    std::uint8_t block[128] = {};
-    std::uint32_t clock = 0;
-    std::uint16_t count = 0;
-    MaltorCanMessage sent{};
-    sent.bus = bus;
-    sent.length = 8;
-    for (std::uint8_t b = 0; b < 8; ++b) sent.data[b] = static_cast<std::uint8_t>(bus * 16 + i + b);
-    MaltorCanMessage got{};
-    got.bus = bus;
-    got.receive_timeout = 1000;
-    std::uint16_t frames = 0;
-    switch (i % 4) {
-      case 0:
-        wrong += SCGetSerialNumber(block) != MALTOR_OK ||
-                 !std::equal(serial.begin(), serial.end(), block);
-        break;
-      case 1:
-        wrong += SCGetDateTime(&clock) != MALTOR_OK || clock - kClock > kClockDrift;
-        break;
-      case 2:
-        wrong += SCSDLogCount(&count) != MALTOR_OK || count != log_count;
-        break;
-      default:
-        wrong += CANTx(&sent) != MALTOR_OK || CANRx(&frames, &got) != MALTOR_OK || frames != 1 ||
-                 got.length != 8 || std::memcmp(got.data, sent.data, 8) != 0;
-        break;
-    }
-  }
-}
-
 TEST_F(Threads, TwoThreadsExchangeAtOnceAndEachGetsItsOwnReplies) {
-  Bytes serial(128);
-  for (std::size_t i = 0; i < serial.size(); ++i) serial[i] = static_cast<std::uint8_t>(i * 3 + 1);
-  ASSERT_EQ(MaltorSim_SetContent(device_, MALTOR_SIM_SERIAL_NUMBER, serial.data(), 128), 0);
-  std::uint16_t log_count = 0;
-  ASSERT_EQ(SCSDLogCount(&log_count), MALTOR_OK);
-
-  constexpr int kRounds = 1000;
-  int wrong[2] = {};
-  std::thread other([&] { mixed_exchanges(kRounds, 1, serial, log_count, wrong[1]); });
-  mixed_exchanges(kRounds, 0, serial, log_count, wrong[0]);
+  Expected expected{kClock, 0};
+  ASSERT_EQ(SCSDLogCount(&expected.log_count), MALTOR_OK);
+  int wrong = 0;
+  std::thread other([&] { wrong = mixed_exchanges(1000, 1, expected); });
+  EXPECT_EQ(mixed_exchanges(1000, 0, expected), 0);
   other.join();
-  EXPECT_EQ(wrong[0], 0);
-  EXPECT_EQ(wrong[1], 0);
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(Threads, StopFromASecondThreadEndsEveryDownloadWhoseRequestCameFirst) {
   const std::string path = (dir_ / "log.bin").string();
   constexpr std::uint32_t kFirst = 40, kLast = 40 + 63;
-  const Bytes whole = card(std::uint64_t{kFirst} * 512, (kLast - kFirst + 1) * 512);
+  const Bytes whole = card_bytes(std::uint64_t{kFirst} * 512, (kLast - kFirst + 1) * 512);
   // The stream comes 512 bytes a virtual millisecond, and a helper moves the
   // clock a millisecond at a time: a download takes 64 reads and real time,
   // so stops land before, during and after it.
@@ -144,29 +83,14 @@ TEST_F(Threads, StopFromASecondThreadEndsEveryDownloadWhoseRequestCameFirst) {
     }
   });
   std::mt19937 random(15);
-  std::atomic<int> go{0}, stopped{0};
-  std::atomic<unsigned> pause{0};
-  Helper stopper;
-  stopper.thread = std::thread([&] {
-    for (int round = 1; !stopper.done.load();) {
-      if (go.load() != round) {
-        std::this_thread::yield();
-        continue;
-      }
-      for (unsigned i = pause.load(); i > 0; --i) std::this_thread::yield();
-      SCSDStopSendData();
-      stopped.store(round++);
-    }
-  });
-
+  StopRacer stopper;
   int stopped_early = 0;
   for (int round = 1; round <= 300; ++round) {
     SCOPED_TRACE(round);
     MaltorSim_TraceClear();
-    pause = std::uniform_int_distribution<unsigned>(0, 100)(random);
-    go = round;
+    stopper.start(round, std::uniform_int_distribution<unsigned>(0, 100)(random));
     const std::uint8_t result = SCSDRequestSendData(path.c_str(), kFirst, kLast);
-    while (stopped.load() != round) std::this_thread::yield();
+    stopper.wait_stopped(round);
 
     // A lost stop would leave the download waiting for a stream the device
     // has ended: ten empty reads and MALTOR_ERR_EXCHANGE.
