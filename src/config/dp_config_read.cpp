@@ -1,7 +1,9 @@
 #include "config/dp_config.h"
+#include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "platform/os.h"
+#include "update/file_transfer.h"
 
 namespace maltor::config {
 
@@ -22,6 +24,14 @@ std::uint8_t read_configuration(const char* path) {
   if (query.run() != kOk) return kExchangeFailed;
   const std::uint32_t size = link::get_u32(query.reply() + kSizeAt);
   if (size == 0) return kExchangeFailed;
+  // No configuration is larger than the largest file the library sends; a
+  // larger size is a garbled reply, and following it would mean millions
+  // of requests with the exchange lock held.
+  if (size > update::kImageCapacity) {
+    return detail::set(kExchangeFailed, detail::kLimit, 0, 0, update::kImageCapacity,
+                       "the device reports a configuration of %u bytes, more than %u",
+                       static_cast<unsigned>(size), static_cast<unsigned>(update::kImageCapacity));
+  }
 
   platform::remove_file(path);
   platform::File file;
