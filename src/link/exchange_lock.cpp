@@ -26,7 +26,7 @@ std::atomic<bool> g_update_alive{false};
 thread_local bool t_update_thread = false;
 
 bool refused_here() {
-  return g_update_alive.load(std::memory_order_acquire) && !t_update_thread;
+  return update_alive() && !t_update_thread;
 }
 
 std::uint8_t refuse() {
@@ -91,7 +91,9 @@ std::uint8_t ExchangeTurn::open_test() const {
 }
 
 bool update_alive() {
-  return g_update_alive.load(std::memory_order_acquire);
+  // The marker is set with the flag; it counts on its own for code that
+  // marks an update without a thread.
+  return g_update_alive.load(std::memory_order_acquire) || update_running();
 }
 
 void set_update_alive(bool alive) {
