@@ -74,6 +74,16 @@ inline int mixed_exchanges(int rounds, std::uint8_t bus, const Expected& expecte
   return wrong;
 }
 
+// Two threads, on buses 0 and 1, each making `rounds` of the mix at once:
+// how many of the second's and the first's results were wrong, together.
+inline int two_threads_mixed(int rounds, const Expected& expected) {
+  int wrong = 0;
+  std::thread other([&] { wrong = mixed_exchanges(rounds, 1, expected); });
+  const int here = mixed_exchanges(rounds, 0, expected);
+  other.join();
+  return wrong + here;
+}
+
 // A second thread that, for round n, waits for start(n), lets `pause` yields
 // go by and calls SCSDStopSendData; wait_stopped(n) returns once it has.
 class StopRacer {
