@@ -10,6 +10,7 @@
 #include "MaltorUSBdrv.h"
 #include "MaltorUSBdrv_sim.h"
 #include "counting_new.h"
+#include "link/exchange_lock.h"
 #include "link/usb_trace.h"
 
 namespace {
@@ -21,7 +22,11 @@ void unplug_all() {
   MaltorSim_Reset();
 }
 
-void BM_FirmwareVersionExchange(benchmark::State& state) {
+// Runs the exchange benchmark; with `lock_held` the loop holds the exchange
+// lock throughout, so each call finds it already taken: the exchange as it
+// ran before there was a lock to wait for. The two figures side by side, in
+// one run, give the lock's cost.
+void exchange_loop(benchmark::State& state, bool lock_held) {
   unplug_all();
   if (MaltorSim_Plug(1, MALTOR_SIM_HIGH_SPEED, -1) <= 0 || DeviceIsReady() == 0) {
     state.SkipWithError("the virtual device did not connect");
@@ -38,6 +43,7 @@ void BM_FirmwareVersionExchange(benchmark::State& state) {
   std::uint8_t a = 0, b = 0, c = 0;
   std::uint64_t allocations = 0;
   std::uint64_t failures = 0;
+  if (lock_held) maltor::link::g_exchange_lock.lock();
   for (auto _ : state) {
     // Counted around the call only, so the benchmark loop's own work stays out.
     const std::uint64_t before = maltor::test::allocation_count();
@@ -46,6 +52,7 @@ void BM_FirmwareVersionExchange(benchmark::State& state) {
     failures += result != MALTOR_OK;
     benchmark::DoNotOptimize(word);
   }
+  if (lock_held) maltor::link::g_exchange_lock.unlock();
   state.counters["allocs_per_exchange"] =
       benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
   if (traced) {
@@ -59,6 +66,15 @@ void BM_FirmwareVersionExchange(benchmark::State& state) {
   if (failures != 0) state.SkipWithError("an exchange failed");
   unplug_all();
 }
+
+void BM_FirmwareVersionExchange(benchmark::State& state) {
+  exchange_loop(state, false);
+}
 BENCHMARK(BM_FirmwareVersionExchange)->ArgName("traced")->Arg(0)->Arg(1);
+
+void BM_FirmwareVersionExchangeLockHeld(benchmark::State& state) {
+  exchange_loop(state, true);
+}
+BENCHMARK(BM_FirmwareVersionExchangeLockHeld)->ArgName("traced")->Arg(0);
 
 }  // namespace

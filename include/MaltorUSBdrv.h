@@ -5,8 +5,29 @@
  * Every function is a plain C export. Calls run synchronously on the caller's
  * thread (the two firmware updates run on a worker thread of their own). The
  * library keeps one device table; every exchange talks to the device in slot 0.
- * Exchanges share one transfer buffer, so an application issues them one at a
- * time, from one thread at a time.
+ *
+ * Threads: every function may be called from any thread. Exchanges with the
+ * device (a frame and its reply, or a multi-frame transfer) take turns inside
+ * the library: two threads calling at once get correct results, one after
+ * the other, never a mixed frame. The connection functions (GetConnected,
+ * DeviceIsReady, CloseDevice, CloseDevice2) take the same turns, so they are
+ * safe while another thread, the update thread included, exchanges or
+ * reconnects. The stream reads of GetLogData and GetLiveData are not
+ * exchanges: other threads' calls go on while they wait. Where threads are
+ * meant to meet:
+ *   - StopLogData from a second thread ends a running GetLogData (below).
+ *   - A firmware update is alive from its successful start until its thread
+ *     has ended, tail included (after StopFirmwareUpdate that can still take
+ *     seconds). While it is alive every other function that would send
+ *     something to the device returns MALTOR_ERR_UPDATE_RUNNING (1) at once,
+ *     sends nothing, and sets the error detail (MaltorGetLastError) to kind
+ *     MALTOR_DETAIL_BUSY; SCReflash returns 0. GetConnected, DeviceIsReady,
+ *     CloseDevice, CloseDevice2, StopFirmwareUpdate, ReflashStatusCallBack,
+ *     the library services and the live-data read keep their results. The
+ *     status callback runs on the update thread and may call any function.
+ *     MaltorWaitForUpdate tells when the update has ended.
+ * The setters (DllRcvCallBack, SetCallbackCriticalSection,
+ * ReflashStatusCallBack) store one pointer and may be called at any time.
  *
  * Result codes are unsigned 8-bit values; see MALTOR_* below. Where a function
  * returns a device status byte, it shares this space with the library's codes.
@@ -391,7 +412,10 @@ MALTOR_API uint8_t MALTOR_CALL GetLogData(const char* path, uint32_t start_secto
  * Tells the device to stop sending sectors (command 0x14), marks the running
  * download as stopped and aborts the stream IN pipe, which releases a read
  * that GetLogData has in progress. Made to be called from a second thread
- * while GetLogData runs; also safe when no download runs. Returns MALTOR_OK,
+ * while GetLogData runs; also safe when no download runs. A stop called while
+ * GetLogData's request is being exchanged waits for that exchange and then
+ * ends the download; only a stop whose own exchange comes before the request
+ * has nothing to stop. Returns MALTOR_OK,
  * MALTOR_ERR_EXCHANGE (the stop exchange failed: the download goes on) or
  * MALTOR_ERR_NO_DEVICE (nothing sent, nothing changed).
  */
@@ -636,8 +660,10 @@ MALTOR_API uint8_t MALTOR_CALL CANRx(uint16_t* frame_count, MaltorCanMessage* me
  *
  * After a finished update the update thread still closes and reopens the
  * device (the logger update pauses 5 s and 2 s around that); after any logger
- * update it ends with the device closed. A new start waits until the previous
- * update thread, stopped or finished, has ended.
+ * update it ends with the device closed. The update is alive until then: a
+ * new start, and every other function that would send something to the
+ * device, returns MALTOR_ERR_UPDATE_RUNNING (see the opening comment);
+ * MaltorWaitForUpdate waits for the end.
  *
  * Unloading the library stops a running update and waits for its thread. On
  * Windows that wait runs under the loader lock, which a thread needs to end:
@@ -659,8 +685,9 @@ MALTOR_API void MALTOR_CALL ReflashStatusCallBack(MaltorStatusCallback callback)
  * Starts the gateway firmware update of `firmware_path`, appending to the
  * progress log `log_path`. Checks, in this order: MALTOR_ERR_NO_CALLBACK (5)
  * without a status callback; MALTOR_ERR_PATH (2) for a null or empty path;
- * MALTOR_ERR_UPDATE_RUNNING (1) while an update runs (also when called from
- * the status callback); MALTOR_ERR_FILE_OPEN (3) when either file fails to
+ * MALTOR_ERR_UPDATE_RUNNING (1) while an update is alive (also when called
+ * from the status callback, and while a stopped update's thread still runs;
+ * never waits); MALTOR_ERR_FILE_OPEN (3) when either file fails to
  * open (the log file may have been created; neither stays open) or the update
  * thread cannot be created. Returns MALTOR_OK once the update thread runs.
  * An empty image, or one of 65,536 areas of 16,384 bytes or more, is not
@@ -680,8 +707,9 @@ MALTOR_API uint8_t MALTOR_CALL UpdateLoggerFirmware(const char* firmware_path,
 /**
  * Asks the running update to stop: it ends before its next block, writes its
  * trailer and runs its tail. Returns MALTOR_ERR_NO_CALLBACK (5) when no status
- * callback is stored, else MALTOR_OK, also when nothing runs. A new update can
- * be started at once; its start waits for the stopped one to end.
+ * callback is stored, else MALTOR_OK, also when nothing runs. May be called
+ * from any thread, the status callback included; it never waits. The update
+ * stays alive until its thread has ended: MaltorWaitForUpdate waits for that.
  */
 MALTOR_API uint8_t MALTOR_CALL StopFirmwareUpdate(void);
 
@@ -692,8 +720,9 @@ MALTOR_API uint8_t MALTOR_CALL StopFirmwareUpdate(void);
  * A file shorter than 524,288 bytes is sent followed by zeros up to that
  * length. Data frames carry 490 bytes on a high-speed link and 42 on a
  * full-speed one (the last frame up to one byte more). The replies' content
- * is not looked at. Neither call checks for an open device or a running
- * firmware update: without a device the first write fails. A write or read
+ * is not looked at. Neither call checks for an open device: without a
+ * device the first write fails. While a firmware update is alive both are
+ * refused with nothing sent (SCReflashFile 1, SCReflash 0). A write or read
  * that gets no answer fails after 10 s. After a failure the device is left
  * mid-transfer; nothing is sent to abort it. An image file that is missing,
  * empty, unreadable or longer than 524,288 bytes is not sent: nothing
@@ -811,7 +840,9 @@ MALTOR_API uint8_t MALTOR_CALL MaltorGetLastError(MaltorErrorDetail* detail);
 /**
  * Waits until no firmware update is alive (its thread has finished its
  * tail). Returns 0 once none is (at once when none was started), 1 when one
- * still is after `timeout_ms` milliseconds; 0 means do not wait.
+ * still is after `timeout_ms` milliseconds; 0 means do not wait. Any thread
+ * may wait; called on the update thread (from the status callback) it
+ * returns 1 at once while the update is alive.
  */
 MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms);
 

@@ -12,6 +12,7 @@ packages=(
   locales
   clang dpkg-dev file unzip
   tshark
+  libclang-rt-14-dev
 )
 
 missing=()

@@ -31,6 +31,8 @@ grep -E 'tests passed|Total Test time' build-asan/ctest.log | sed 's/^/[asan] /'
 [ $status -eq 0 ] || { cat build-asan/ctest.log; exit $status; }
 
 scripts/ci-several-devices.sh build
+scripts/ci-tsan.sh build-tsan   # ThreadSanitizer: threads meeting inside the library
+scripts/ci-fuzz.sh build-fuzz 30   # libFuzzer harnesses, 30 s each
 
 # The Windows DLLs: cross-built, export tables checked, tests run under wine.
 mkdir -p build-win

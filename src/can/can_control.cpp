@@ -10,7 +10,7 @@ std::uint8_t run_control(const ControlRow& row, void* out, std::span<const std::
   if (row.decode != Decode::kNothing && out == nullptr)
     return maltor::detail::refused_argument(kBadArgument);
   link::Exchange exchange(row.command);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
 
   std::uint8_t* at = exchange.payload();
   for (std::size_t f = 0; f < row.field_count; ++f) {

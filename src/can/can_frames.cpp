@@ -45,7 +45,7 @@ std::uint8_t transmit(MaltorCanMessage* message) {
   if (message == nullptr || message->length > MALTOR_CAN_MAX_DATA)
     return maltor::detail::refused_argument(kBadArgument);
   Exchange exchange(CommandId::kCanTx, message->length);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
 
   message->identifier = kSentIdentifier;
   message->returned_word = kSentReturnedWord;
@@ -67,13 +67,14 @@ std::uint8_t receive(std::uint16_t* frame_count, MaltorCanMessage* message) {
   if (frame_count == nullptr || message == nullptr)
     return maltor::detail::refused_argument(kBadArgument);
   Exchange exchange(CommandId::kCanRx);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
 
   const std::uint32_t timeout_ms = message->receive_timeout;
   std::uint8_t* payload = exchange.payload();
   payload[0] = message->bus;
   put_u32(payload + 1, timeout_ms);
   const std::uint32_t start = platform::tick_ms();
+  link::g_exchange_lock.assert_held();  // held by the exchange
   std::memset(link::buffer0().reply, 0, 64);
   std::memset(message, 0, sizeof *message);
 

@@ -3,6 +3,7 @@
 #include "link/exchange.h"
 #include "link/result.h"
 #include "platform/os.h"
+#include "update/file_transfer.h"
 
 namespace maltor::config {
 

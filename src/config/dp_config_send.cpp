@@ -10,6 +10,8 @@ namespace maltor::config {
 
 std::uint8_t send_configuration(const char* path, std::uint16_t* status) {
   if (path == nullptr || status == nullptr) return maltor::detail::refused_argument(kBadArgument);
+  const link::ExchangeTurn turn;  // from the image's load to the last reply
+  if (!turn.granted()) return kUpdateRunning;
   const std::uint32_t limit = update::chunk_limit();
   std::uint32_t length = 0;
   if (!update::load_image(path, &length)) return kTransferFailed;

@@ -84,7 +84,9 @@ std::string block_failure(std::uint32_t number, std::uint32_t bytes) {
 
 std::uint8_t send_gateway_configuration(std::uint32_t length, const std::uint8_t* data) {
   const std::string path = log_path();
-  if (link::update_running()) return kUpdateRunning;
+  // The whole transfer is one turn: no other frame comes between its blocks.
+  const link::ExchangeTurn turn;
+  if (!turn.granted()) return kUpdateRunning;
   // Refused before anything is sent or logged: a null image, or one whose
   // block count would not fit 16 bits and so would go out cut short.
   if ((data == nullptr && length > 0) || length > kMaxGatewayConfiguration)

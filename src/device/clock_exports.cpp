@@ -5,7 +5,6 @@
 #include "link/exchange.h"
 #include "link/result.h"
 
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -41,7 +40,7 @@ MALTOR_API uint32_t MALTOR_CALL GetDateTime(void) {
 MALTOR_API uint8_t MALTOR_CALL SCSetDateTime(uint32_t clock_value) {
   return maltor::exports::guarded([&]() -> uint8_t {
     Exchange exchange(CommandId::kSetDateTime);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     put_u32(exchange.payload(), clock_value);
     return exchange.run();
   });

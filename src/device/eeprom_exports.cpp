@@ -8,7 +8,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::device::bytes_at;
 using maltor::device::copy_reply;
@@ -30,7 +29,7 @@ MALTOR_API uint8_t MALTOR_CALL GetEEPROMPageFormat(uint8_t page, uint8_t* image)
   return maltor::exports::guarded([&]() -> uint8_t {
     if (image == nullptr) return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kGetEepromPageFormat);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     exchange.payload()[0] = page;
     if (const uint8_t result = exchange.run(); result != kOk) return result;
     // The image is copied whatever the reply's length; a status reply leaves
@@ -43,7 +42,7 @@ MALTOR_API uint8_t MALTOR_CALL GetEEPROMPageFormat(uint8_t page, uint8_t* image)
 MALTOR_API uint8_t MALTOR_CALL StoreEEPROMHWSettings(uint8_t selector_1, uint8_t selector_2) {
   return maltor::exports::guarded([&]() -> uint8_t {
     Exchange exchange(CommandId::kStoreEepromHwSettings);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     exchange.payload()[0] = selector_1;
     exchange.payload()[1] = selector_2;
     if (const uint8_t result = exchange.run(); result != kOk) return result;

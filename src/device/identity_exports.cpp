@@ -9,7 +9,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::device::bytes_at;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -52,7 +51,7 @@ MALTOR_API uint8_t MALTOR_CALL SCSetSerialNumber(uint8_t n, const uint8_t* data)
   return maltor::exports::guarded([&]() -> uint8_t {
     if (data == nullptr && n > 0) return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kSetSerialNumber, n);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     uint8_t* payload = exchange.payload();
     payload[0] = n;
     if (n > 0) std::memcpy(payload + 1, data, n);

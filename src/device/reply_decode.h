@@ -111,7 +111,7 @@ template <link::CommandId Id, const ReplyDecode& D, typename... Out>
 std::uint8_t query(Out*... out) {
   if (any_null(out...)) return maltor::detail::refused_argument(kBadArgument);
   link::Exchange exchange(Id);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   return run_and_copy<D>(exchange, out...);
 }
 

@@ -9,7 +9,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::device::bytes_at;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -38,7 +37,7 @@ MALTOR_API uint8_t MALTOR_CALL SCSetHWSettings(uint8_t selector_1, uint8_t selec
   return maltor::exports::guarded([&]() -> uint8_t {
     if (data == nullptr && n > 0) return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kSetHwSettings, n);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     uint8_t* payload = exchange.payload();
     payload[0] = selector_1;
     payload[1] = selector_2;
@@ -52,7 +51,7 @@ MALTOR_API uint8_t MALTOR_CALL GetSingleHWSetting(uint16_t number, uint16_t* val
   return maltor::exports::guarded([&]() -> uint8_t {
     if (value == nullptr) return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kGetSingleHwSetting);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     put_u16(exchange.payload(), number);
     return run_and_copy<kSingleSetting>(exchange, value);
   });
@@ -61,7 +60,7 @@ MALTOR_API uint8_t MALTOR_CALL GetSingleHWSetting(uint16_t number, uint16_t* val
 MALTOR_API uint8_t MALTOR_CALL SetSingleHWSetting(uint16_t number, uint16_t value) {
   return maltor::exports::guarded([&]() -> uint8_t {
     Exchange exchange(CommandId::kSetSingleHwSetting);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     put_u16(exchange.payload(), number);
     put_u16(exchange.payload() + 2, value);
     return exchange.run();

@@ -12,10 +12,9 @@
 
 using maltor::kBadArgument;
 using maltor::kExchangeFailed;
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::link::buffer0;
-using maltor::link::device_open;
+using maltor::link::ExchangeTurn;
 using maltor::link::raw_exchange;
 using maltor::link::Reader;
 using maltor::link::slot0;
@@ -44,7 +43,8 @@ extern "C" {
 MALTOR_API uint8_t MALTOR_CALL GetFirmwareVersion(char* text) {
   return maltor::exports::guarded([&]() -> uint8_t {
     if (text == nullptr) return maltor::detail::refused_argument(kBadArgument);
-    if (!device_open()) return maltor::detail::no_device();
+    const ExchangeTurn turn;
+    if (const uint8_t refused = turn.open_test(); refused != kOk) return refused;
     const bool short_text = slot0().kind == kShortTextKind;
     std::uint32_t length = sizeof kVersionFrame;
     if (short_text) {
@@ -65,7 +65,8 @@ MALTOR_API uint8_t MALTOR_CALL GetFirmwareVersion(char* text) {
 MALTOR_API uint8_t MALTOR_CALL GetConfigurationInfo(uint8_t* record) {
   return maltor::exports::guarded([&]() -> uint8_t {
     if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
-    if (!device_open()) return maltor::detail::no_device();
+    const ExchangeTurn turn;
+    if (const uint8_t refused = turn.open_test(); refused != kOk) return refused;
     std::memcpy(buffer0().request, kConfigInfoFrame, sizeof kConfigInfoFrame);
     if (raw_exchange(sizeof kConfigInfoFrame, kConfigInfoReplyLength, kTimeoutMs, Reader::kFixed) ==
         0) {

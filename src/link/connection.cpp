@@ -7,11 +7,12 @@
 
 namespace maltor::link {
 
-std::mutex g_library_lock;
+Mutex g_library_lock;
 std::atomic<void*> g_receive_callback{nullptr};
 std::atomic<void*> g_caller_critical_section{nullptr};
 
 void library_attach() {
+  const SlotLock held;
   ResetDeviceTable();
 }
 
@@ -22,6 +23,7 @@ void library_detach() {
 }
 
 std::uint8_t device_is_ready() {
+  const SlotLock held;
   DeviceSlot& slot = slot0();
   if (slot.usb == kInvalidHandle) DiscoverDevices();
   if (slot.usb != kInvalidHandle) {
@@ -38,6 +40,7 @@ std::uint8_t device_is_ready() {
 }
 
 std::uint8_t get_connected(MaltorConnection* record) {
+  const SlotLock held;  // the record shows the device that was found ready
   if (device_is_ready() == 0) return maltor::detail::no_device();
   if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
   const DeviceSlot& slot = slot0();
@@ -49,11 +52,13 @@ std::uint8_t get_connected(MaltorConnection* record) {
 }
 
 void close_device() {
+  const SlotLock held;
   if (update_running()) return;
   CloseSlot(slot0());
 }
 
 void close_device_if_open() {
+  const SlotLock held;
   if (slot0().file == kInvalidHandle) return;
   close_device();
 }

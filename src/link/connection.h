@@ -3,14 +3,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "MaltorUSBdrv.h"
+#include "link/mutex.h"
 
 namespace maltor::link {
 
 // Guards the download flag only (log download against its stop).
-extern std::mutex g_library_lock;
+extern Mutex g_library_lock;
 
 // Pointers the application stores; the library never calls or uses them.
 extern std::atomic<void*> g_receive_callback;
@@ -20,6 +20,9 @@ extern std::atomic<void*> g_caller_critical_section;
 void library_attach();
 void library_detach();
 
+// The connection operations take the exchange lock (they wait for an
+// exchange in progress, the update thread's included) but are never refused
+// while an update is alive.
 std::uint8_t device_is_ready();
 std::uint8_t get_connected(MaltorConnection* record);
 void close_device();

@@ -1,8 +1,8 @@
 #include "link/device_choice.h"
 
 #include <cstring>
-#include <mutex>
 
+#include "link/mutex.h"
 #include "link/result.h"
 
 namespace maltor::link {
@@ -11,13 +11,8 @@ namespace {
 
 // Guards the choice: discovery may run on the update thread while the
 // application's thread changes it.
-std::mutex g_choice_lock;
-DeviceChoice g_choice{};
-
-// The one check of whether an update still needs the device table.
-bool update_alive() {
-  return update_running();
-}
+Mutex g_choice_lock;
+DeviceChoice g_choice MALTOR_GUARDED_BY(g_choice_lock) = {};
 
 // Copies a NUL-terminated text into a fixed field, cut to fit.
 template <std::size_t N>
@@ -88,7 +83,7 @@ bool match_one(void* context, const platform::DeviceEntry& entry) {
 }  // namespace
 
 DeviceChoice current_choice() {
-  std::lock_guard held(g_choice_lock);
+  const MutexLock held(g_choice_lock);
   return g_choice;
 }
 
@@ -101,13 +96,16 @@ bool choice_matches(const DeviceChoice& choice, const platform::DeviceEntry& ent
 }
 
 std::uint32_t list_devices(MaltorDeviceInfo* out, std::uint32_t capacity) {
+  const SlotLock held;  // which devices the table holds
   Listing listing{out, capacity, 0};
   platform::enumerate_devices(list_one, &listing);
   return listing.count;
 }
 
 std::uint8_t select_device(const char* id) {
+  // The update, its tail included, needs the table as it is.
   if (update_alive()) return kUpdateRunning;
+  const SlotLock table;
   DeviceChoice choice{};
   if (id != nullptr && id[0] != '\0') {
     choice.active = true;
@@ -115,7 +113,7 @@ std::uint8_t select_device(const char* id) {
     if (!choice.unmatchable) copy_text(choice.id, id);
   }
   {
-    std::lock_guard held(g_choice_lock);
+    const MutexLock held(g_choice_lock);
     g_choice = choice;
   }
   if (!choice.active) return kOk;

@@ -119,6 +119,7 @@ void CloseSlot(DeviceSlot& slot) {
 }
 
 bool ReopenDevice() {
+  const SlotLock held;
   if (update_running()) return true;
   DiscoverDevices();
   return device_open();

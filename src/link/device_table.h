@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/exchange_lock.h"
 #include "platform/usb.h"
 
 namespace maltor::link {
@@ -71,7 +72,7 @@ inline bool update_running() {
 inline DeviceSlot& slot0() {
   return g_table.slots[0];
 }
-inline TransferBuffer& buffer0() {
+inline TransferBuffer& buffer0() MALTOR_REQUIRES(g_exchange_lock) {
   return g_buffers[0];
 }
 inline bool device_open() {
@@ -97,18 +98,19 @@ inline constexpr DeviceKind kDeviceKinds[4] = {
 inline constexpr int kKindIdLength = 21;
 
 // Empties the table: every slot zero, both handles invalid, buffer pointers set.
-void ResetDeviceTable();
+void ResetDeviceTable() MALTOR_REQUIRES(g_exchange_lock);
 // Fills free slots with devices found that are not yet held. Call only while
 // slot 0 holds no open device. With a device chosen (device_choice.h) only
 // that device is opened.
-void DiscoverDevices();
+void DiscoverDevices() MALTOR_REQUIRES(g_exchange_lock);
 // Releases a slot's USB interface and file handle and clears its path; kind
 // and pipe ids stay.
-void CloseSlot(DeviceSlot& slot);
+void CloseSlot(DeviceSlot& slot) MALTOR_REQUIRES(g_exchange_lock);
 // The kind a present device is discovered as, or 0 when discovery skips it
 // (another vendor's device, no interface path, or a path no slot can hold).
 std::uint8_t discoverable_kind(const platform::DeviceEntry& entry);
 // Runs discovery unless an update is running; true when slot 0 is open after.
+// Takes the exchange lock.
 bool ReopenDevice();
 
 }  // namespace maltor::link

@@ -18,7 +18,7 @@ std::uint8_t additive_sum(const std::uint8_t* bytes, std::uint32_t length) {
 
 namespace {
 
-std::uint32_t read_with(Reader reader) {
+std::uint32_t read_with(Reader reader) MALTOR_REQUIRES(g_exchange_lock) {
   return reader == Reader::kTimed ? ReadReplyTimed(0) : ReadReply(0);
 }
 
@@ -40,12 +40,9 @@ void seal_frame(std::uint32_t length) {
 }
 
 Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_read)
-    : row_(command(id)) {
-  if (!device_open()) {
-    detail::no_device();
-    return;
-  }
-  ready_ = true;
+    : row_(command(id)), refusal_(turn_.open_test()) {
+  if (refusal_ != kOk) return;
+  g_exchange_lock.assert_held();
   sequence_ = g_sequence++;
   length_ = stamp_frame(row_, extra_write, sequence_);
   TransferBuffer& buffer = buffer0();
@@ -55,13 +52,15 @@ Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_
 }
 
 std::uint8_t Exchange::run() {
-  if (!ready_) return kNoDevice;
+  if (refusal_ != kOk) return refusal_;
+  g_exchange_lock.assert_held();
   seal_frame(length_);
   return rerun();
 }
 
 std::uint8_t Exchange::rerun() {
-  if (!ready_) return kNoDevice;
+  if (refusal_ != kOk) return refusal_;
+  g_exchange_lock.assert_held();
   TransferBuffer& buffer = buffer0();
   if (WriteCommand(0) == 0 && !(row_.flags & kReadAfterFailedWrite)) return kExchangeFailed;
   if (row_.flags & kClearReply) std::memset(buffer.reply, 0, 64);

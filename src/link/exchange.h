@@ -3,7 +3,7 @@
 // the operation only fills the payload and decodes the reply.
 //
 //   link::Exchange exchange(CommandId::kSetDateTime);
-//   if (!exchange.ready()) return kNoDevice;
+//   if (!exchange.ready()) return exchange.refusal();
 //   put_u32(exchange.payload(), clock_value);
 //   if (const auto result = exchange.run(); result != kOk) return result;
 //   ... decode exchange.reply() ...
@@ -13,11 +13,12 @@
 
 #include "link/command_table.h"
 #include "link/device_table.h"
+#include "link/exchange_lock.h"
 
 namespace maltor::link {
 
 // The library-wide sequence counter: 0 at load, wraps from 255 to 0.
-extern std::uint8_t g_sequence;
+extern std::uint8_t g_sequence MALTOR_GUARDED_BY(g_exchange_lock);
 
 // Sum modulo 256 of `length` bytes: the standard frame's checksum.
 std::uint8_t additive_sum(const std::uint8_t* bytes, std::uint32_t length);
@@ -45,24 +46,33 @@ inline constexpr std::uint32_t kReplyDataOffset = 5;
 // Writes the standard frame header of `row` into slot 0's request
 // area: sequence byte, frame length (the row's plus `extra`), command code
 // and a zero byte. Returns the frame length.
-std::uint32_t stamp_frame(const CommandRow& row, std::uint32_t extra, std::uint8_t sequence);
+std::uint32_t stamp_frame(const CommandRow& row, std::uint32_t extra, std::uint8_t sequence)
+    MALTOR_REQUIRES(g_exchange_lock);
 // Adds the checksum to the frame of `length` bytes in slot 0's request area,
 // once its payload is in place.
-void seal_frame(std::uint32_t length);
+void seal_frame(std::uint32_t length) MALTOR_REQUIRES(g_exchange_lock);
 
+// One standard exchange. It holds the exchange lock (an ExchangeTurn) from
+// its construction to its end, so the payload, the frame and the reply are
+// this exchange's alone while it lives.
 class Exchange {
  public:
-  // Performs the open-device test. When it passes, sets the control header
-  // and stamps the frame's header with the next sequence number; the frame is
-  // the row's length plus `extra_write`, the reply asked for the row's length
-  // plus `extra_read`.
+  // Takes the turn and performs the open-device test. When both pass, sets
+  // the control header and stamps the frame's header with the next sequence
+  // number; the frame is the row's length plus `extra_write`, the reply asked
+  // for the row's length plus `extra_read`.
   explicit Exchange(CommandId id, std::uint32_t extra_write = 0, std::uint32_t extra_read = 0);
 
-  // False when slot 0 holds no open device: nothing was touched, the operation
-  // returns kNoDevice.
-  bool ready() const { return ready_; }
+  // False when an update is alive or slot 0 holds no open device: nothing
+  // was touched, the operation returns refusal().
+  bool ready() const { return refusal_ == 0; }
+  // kUpdateRunning or kNoDevice when not ready().
+  std::uint8_t refusal() const { return refusal_; }
   // Where the payload goes (frame byte 5 on). Valid only when ready().
-  std::uint8_t* payload() { return buffer0().request + kPayloadOffset; }
+  std::uint8_t* payload() {
+    g_exchange_lock.assert_held();
+    return buffer0().request + kPayloadOffset;
+  }
   std::uint8_t sequence() const { return sequence_; }
 
   // Adds the checksum, writes, reads and checks the reply. Returns kOk,
@@ -72,15 +82,19 @@ class Exchange {
   // number), and reads and checks a fresh reply. For operations that poll.
   std::uint8_t rerun();
 
-  const std::uint8_t* reply() const { return buffer0().reply; }
+  const std::uint8_t* reply() const {
+    g_exchange_lock.assert_held();
+    return buffer0().reply;
+  }
   std::uint32_t reply_count() const { return reply_count_; }
 
  private:
+  const ExchangeTurn turn_;  // first, so it is taken before anything else is touched
   const CommandRow& row_;
   std::uint32_t length_ = 0;
   std::uint32_t reply_count_ = 0;
   std::uint8_t sequence_ = 0;
-  bool ready_ = false;
+  std::uint8_t refusal_ = 0;
 };
 
 // Writes bytes-to-write bytes of the request area (already filled by the
@@ -88,6 +102,7 @@ class Exchange {
 // layouts (Mirel, logger, gateway) that share the command pipes. Returns the
 // count read, 0 when the write or the read moved nothing.
 std::uint32_t raw_exchange(std::uint32_t write_length, std::uint32_t read_length,
-                           std::uint32_t timeout_ms, Reader reader);
+                           std::uint32_t timeout_ms, Reader reader)
+    MALTOR_REQUIRES(g_exchange_lock);
 
 }  // namespace maltor::link

@@ -80,7 +80,8 @@ std::uint16_t WriteCommand(std::uint8_t slot_index) {
 
 namespace {
 
-std::uint32_t read_reply(std::uint8_t slot_index, std::uint32_t wait_ms) {
+std::uint32_t read_reply(std::uint8_t slot_index, std::uint32_t wait_ms)
+    MALTOR_REQUIRES(g_exchange_lock) {
   DeviceSlot& slot = g_table.slots[slot_index];
   if (slot.file == kInvalidHandle || slot.usb == kInvalidHandle) {
     detail::no_device();

@@ -34,7 +34,8 @@ void drain(platform::Handle usb) {
 
 std::uint8_t start_live_data(std::uint8_t parameter) {
   link::Exchange exchange(link::CommandId::kStartLiveData);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
+  link::g_exchange_lock.assert_held();  // held by the exchange
   platform::debug_output("DLL_SC_USBStartLiveData In\n");
   exchange.payload()[0] = parameter;
   // Written and read step by step: a debug text marks each step.
@@ -53,11 +54,16 @@ std::uint8_t start_live_data(std::uint8_t parameter) {
 }
 
 std::uint8_t stop_live_data(std::uint8_t parameter) {
-  link::Exchange exchange(link::CommandId::kStopLiveData);
-  if (!exchange.ready()) return kNoDevice;
-  const platform::Handle usb = link::slot0().usb;
-  exchange.payload()[0] = parameter;
-  if (const auto result = exchange.run(); result != kOk) return result;
+  platform::Handle usb = link::kInvalidHandle;
+  {
+    link::Exchange exchange(link::CommandId::kStopLiveData);
+    if (!exchange.ready()) return exchange.refusal();
+    usb = link::slot0().usb;
+    exchange.payload()[0] = parameter;
+    if (const auto result = exchange.run(); result != kOk) return result;
+  }
+  // The drain reads the stream for a second or two: not an exchange, so
+  // other threads' exchanges go on meanwhile.
   drain(usb);
   return kOk;
 }

@@ -11,7 +11,7 @@ namespace {
 
 std::uint8_t plain_command(link::CommandId id) {
   link::Exchange exchange(id);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   return exchange.run();
 }
 
@@ -27,7 +27,9 @@ std::uint8_t stop_process_data() {
 
 std::uint8_t send_stream_data(const std::uint8_t* data, std::uint32_t length) {
   if (data == nullptr && length > 0) return maltor::detail::refused_argument(kBadArgument);
-  if (!link::device_open()) return maltor::detail::no_device();
+  // Not an exchange, but it sends: refused like one while an update is alive.
+  const link::ExchangeTurn turn;
+  if (const std::uint8_t refused = turn.open_test(); refused != kOk) return refused;
   // The count written is not compared with the length: only the call's
   // success value counts.
   std::uint32_t written = 0;

@@ -7,7 +7,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::device::query;
 using maltor::device::ReplyDecode;
@@ -46,7 +45,7 @@ MALTOR_API uint8_t MALTOR_CALL SCPartitionLogCount(uint8_t partition, uint16_t* 
   return maltor::exports::guarded([&]() -> uint8_t {
     if (count == nullptr) return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kPartitionLogCount);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     exchange.payload()[0] = partition;
     return run_and_copy<kLogCount>(exchange, count);
   });

@@ -9,7 +9,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::device::ReplyDecode;
 using maltor::device::run_and_copy;
 using maltor::device::u16_at;
@@ -29,7 +28,7 @@ MALTOR_API uint8_t MALTOR_CALL SCSDFormat(uint16_t parameter, uint16_t* format_r
   return maltor::exports::guarded([&]() -> uint8_t {
     if (format_reply == nullptr) return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kSdFormat);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     put_u16(exchange.payload(), parameter);
     return run_and_copy<kFormatReply>(exchange, format_reply);
   });
@@ -42,7 +41,7 @@ MALTOR_API uint8_t MALTOR_CALL SCPartitionFormat(uint16_t parameter, uint8_t n,
     if (format_reply == nullptr || (partitions == nullptr && n > 0))
       return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kPartitionFormat, n);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     uint8_t* payload = exchange.payload();
     put_u16(payload, parameter);
     payload[2] = n;

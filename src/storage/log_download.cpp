@@ -15,7 +15,7 @@ namespace maltor::storage {
 
 namespace {
 
-std::uint8_t g_download_flag = 0;
+std::uint8_t g_download_flag MALTOR_GUARDED_BY(link::g_library_lock) = 0;
 
 // The chunk buffer is a static of its own rather than part of slot 0's
 // transfer buffer: a stop sent from another thread runs its exchange through
@@ -67,8 +67,7 @@ class Destination {
 // Reads the stream into `path` until `byte_count` bytes have come, a stop
 // was asked for or the stream stalled. Returns kStalled, else the success
 // value (1 or 0) of the last read, 1 when none was made.
-std::uint8_t download_loop(const char* path, std::uint32_t byte_count) {
-  const link::Handle usb = link::slot0().usb;
+std::uint8_t download_loop(const char* path, link::Handle usb, std::uint32_t byte_count) {
   Destination destination(path, byte_count);
 
   // A stop's pipe abort only releases a read already in progress; a read that
@@ -120,40 +119,50 @@ std::uint8_t download_loop(const char* path, std::uint32_t byte_count) {
 }  // namespace
 
 std::uint8_t download_flag() {
-  std::lock_guard held(link::g_library_lock);
+  const MutexLock held(link::g_library_lock);
   return g_download_flag;
 }
 
 void set_download_flag(std::uint8_t value) {
-  std::lock_guard held(link::g_library_lock);
+  const MutexLock held(link::g_library_lock);
   g_download_flag = value;
 }
 
 std::uint8_t request_send_data(const char* path, std::uint32_t first, std::uint32_t last) {
   if (path == nullptr) return maltor::detail::refused_argument(kBadArgument);
-  link::Exchange exchange(link::CommandId::kSdRequestSendData);
-  if (!exchange.ready()) return kNoDevice;
-  std::uint8_t* payload = exchange.payload();
-  link::put_u32(payload, first);
-  link::put_u32(payload + 4, last);
-  // Frame bytes 13-14 are reserved; zeros rather than whatever an earlier
-  // frame left in the request area, so the request is the same every time.
-  payload[8] = 0;
-  payload[9] = 0;
-  if (const auto result = exchange.run(); result != kOk) return result;
-
-  set_download_flag(1);
+  link::Handle usb = link::kInvalidHandle;
+  {
+    link::Exchange exchange(link::CommandId::kSdRequestSendData);
+    if (!exchange.ready()) return exchange.refusal();
+    std::uint8_t* payload = exchange.payload();
+    link::put_u32(payload, first);
+    link::put_u32(payload + 4, last);
+    // Frame bytes 13-14 are reserved; zeros rather than whatever an earlier
+    // frame left in the request area, so the request is the same every time.
+    payload[8] = 0;
+    payload[9] = 0;
+    if (const auto result = exchange.run(); result != kOk) return result;
+    // Raised while the exchange still holds the lock: a stop, which needs
+    // the lock for its own exchange, comes either before the request or
+    // after the flag is up, never between the two where it would be lost.
+    set_download_flag(1);
+    usb = link::slot0().usb;
+  }
   // Wraps modulo 2^32 like the device's own count.
   const std::uint32_t byte_count = (last - first + 1) * kSectorSize;
-  return download_loop(path, byte_count) == kStalled ? kExchangeFailed : kOk;
+  return download_loop(path, usb, byte_count) == kStalled ? kExchangeFailed : kOk;
 }
 
 std::uint8_t stop_send_data() {
-  link::Exchange exchange(link::CommandId::kSdStopSendData);
-  if (!exchange.ready()) return kNoDevice;
-  const link::Handle usb = link::slot0().usb;
-  if (const auto result = exchange.run(); result != kOk) return result;
-  set_download_flag(0);
+  link::Handle usb = link::kInvalidHandle;
+  {
+    link::Exchange exchange(link::CommandId::kSdStopSendData);
+    if (!exchange.ready()) return exchange.refusal();
+    usb = link::slot0().usb;
+    if (const auto result = exchange.run(); result != kOk) return result;
+    set_download_flag(0);
+  }
+  // Releases a stream read in progress; it holds no lock, so this needs none.
   platform::pipe_abort(usb, link::kStreamInPipe);
   return kOk;
 }

@@ -16,10 +16,14 @@ inline constexpr std::uint32_t kStallReads = 10;
 
 // Asks the device for sectors `first` to `last` and writes the stream into
 // `path`. Returns kOk, kExchangeFailed (request failed or stream stalled),
-// kNoDevice or kBadArgument (null path, nothing sent).
+// kNoDevice, kUpdateRunning or kBadArgument (null path, nothing sent). The
+// stream is read without the exchange lock, so other threads' exchanges and
+// stop_send_data go on meanwhile.
 std::uint8_t request_send_data(const char* path, std::uint32_t first, std::uint32_t last);
 // Tells the device to stop, clears the download flag and releases a blocked
-// stream read. Returns kOk, kExchangeFailed or kNoDevice.
+// stream read. For a second thread while request_send_data runs: a stop
+// whose exchange follows the request's always ends the download. Returns
+// kOk, kExchangeFailed, kNoDevice or kUpdateRunning.
 std::uint8_t stop_send_data();
 
 // The download flag: 1 while a download may go on, 0 once a stop was asked

@@ -7,7 +7,6 @@
 #include "link/result.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::device::any_null;
 using maltor::device::bytes_at;
 using maltor::device::ReplyDecode;
@@ -48,7 +47,7 @@ MALTOR_API uint8_t MALTOR_CALL SCSDLogInfo(uint16_t index, uint32_t* w1, uint32_
     if (any_null(w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing))
       return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kSdLogInfo);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     put_u16(exchange.payload(), index);
     return run_log_info(exchange, w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing);
   });
@@ -63,7 +62,7 @@ MALTOR_API uint8_t MALTOR_CALL SCPartitionLogInfo(uint8_t partition, uint16_t in
     if (any_null(w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing))
       return maltor::detail::refused_argument(kBadArgument);
     Exchange exchange(CommandId::kPartitionLogInfo);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     exchange.payload()[0] = partition;
     put_u16(exchange.payload() + 1, index);
     return run_log_info(exchange, w1, w2, w3, w4, w5, w6, w7, block_16, block_255, trailing);

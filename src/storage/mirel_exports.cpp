@@ -8,7 +8,6 @@
 #include "storage/mirel_frame.h"
 
 using maltor::kBadArgument;
-using maltor::kNoDevice;
 using maltor::kOk;
 using maltor::device::any_null;
 using maltor::device::bytes_at;
@@ -43,7 +42,7 @@ template <std::uint16_t Command, std::uint32_t ReadLength, const ReplyDecode& D,
 uint8_t mirel_query(Out*... out) {
   if (any_null(out...)) return maltor::detail::refused_argument(kBadArgument);
   MirelExchange exchange(Command);
-  if (!exchange.ready()) return kNoDevice;
+  if (!exchange.ready()) return exchange.refusal();
   return run_and_copy<D>(exchange, ReadLength, out...);
 }
 
@@ -75,7 +74,7 @@ MALTOR_API uint8_t MALTOR_CALL MirelGetDescriptorInfo(uint32_t index, uint8_t* r
   return maltor::exports::guarded([&]() -> uint8_t {
     if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
     MirelExchange exchange(maltor::storage::kMirelDescriptor, 4);
-    if (!exchange.ready()) return kNoDevice;
+    if (!exchange.ready()) return exchange.refusal();
     maltor::link::put_u32(exchange.payload(), index);
     return run_and_copy<kDescriptor>(exchange, 38, record);
   });

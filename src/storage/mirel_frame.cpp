@@ -22,10 +22,11 @@ std::uint32_t build_mirel_frame(std::uint16_t command, std::uint32_t payload_len
 }
 
 MirelExchange::MirelExchange(std::uint16_t command, std::uint32_t payload_length)
-    : command_(command), payload_length_(payload_length), ready_(link::device_open()) {}
+    : command_(command), payload_length_(payload_length), refusal_(turn_.open_test()) {}
 
 std::uint8_t MirelExchange::run(std::uint32_t read_length, std::uint32_t timeout_ms) {
-  if (!ready_) return detail::no_device();
+  if (refusal_ != kOk) return refusal_;
+  link::g_exchange_lock.assert_held();
   const std::uint32_t length = build_mirel_frame(command_, payload_length_);
   reply_count_ = link::raw_exchange(length, read_length, timeout_ms, link::Reader::kFixed);
   if (reply_count_ == 0) return kExchangeFailed;
@@ -38,6 +39,7 @@ std::uint8_t MirelExchange::run(std::uint32_t read_length, std::uint32_t timeout
 }
 
 const std::uint8_t* MirelExchange::reply() const {
+  link::g_exchange_lock.assert_held();
   return link::buffer0().reply;
 }
 

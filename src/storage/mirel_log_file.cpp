@@ -34,7 +34,8 @@ struct Destination {
 // One data read of up to `length` bytes into the reply area; its bytes go to
 // the file and into the sum as they came, before any newline translation.
 // Returns the bytes read, 0 when nothing came.
-std::uint32_t receive(Destination& out, std::uint32_t length, std::uint16_t& sum) {
+std::uint32_t receive(Destination& out, std::uint32_t length, std::uint16_t& sum)
+    MALTOR_REQUIRES(link::g_exchange_lock) {
   link::TransferBuffer& buffer = link::buffer0();
   buffer.bytes_to_read = length;
   const std::uint32_t n = link::ReadReply(0);
@@ -50,7 +51,7 @@ std::uint32_t receive(Destination& out, std::uint32_t length, std::uint16_t& sum
 // Reads `length` bytes in whole blocks and a remainder. False when a read
 // brought nothing; `received` and `sum` cover what came before it.
 bool receive_file(Destination& file, std::uint32_t length, std::uint32_t& received,
-                  std::uint16_t& sum) {
+                  std::uint16_t& sum) MALTOR_REQUIRES(link::g_exchange_lock) {
   link::buffer0().timeout_ms = kLogFileTimeoutMs;
   const std::uint32_t blocks = length / kLogFileBlock;
   const std::uint32_t remainder = length % kLogFileBlock;
@@ -69,9 +70,13 @@ bool receive_file(Destination& file, std::uint32_t length, std::uint32_t& receiv
 
 std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, const char* path) {
   if (path == nullptr) return maltor::detail::refused_argument(kBadPath);
+  // The file's reads come on the command IN pipe between two exchanges: the
+  // turn holds the lock from the request to the check.
+  const link::ExchangeTurn turn;
+  if (!turn.granted()) return kUpdateRunning;
 
   MirelExchange request(kMirelLogFileRequest, kRequestPayload);
-  if (!request.ready()) return kNoDevice;
+  if (!request.ready()) return request.refusal();
   put_u32_msb_first(request.payload(), section);
   put_u32_msb_first(request.payload() + 4, length);
   if (const std::uint8_t result = request.run(kRequestReplyLength, kLogFileTimeoutMs);
@@ -103,7 +108,7 @@ std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, con
   }
 
   MirelExchange check(kMirelLogFileCheck);
-  if (!check.ready()) return kNoDevice;
+  if (!check.ready()) return check.refusal();
   if (const std::uint8_t result = check.run(kCheckReplyLength, kLogFileTimeoutMs); result != kOk) {
     return result;
   }

@@ -14,13 +14,14 @@ namespace maltor::update {
 namespace {
 
 // Static like the transfer buffers, so that a transfer allocates nothing.
-std::uint8_t g_image[kImageCapacity];
+std::uint8_t g_image[kImageCapacity] MALTOR_GUARDED_BY(link::g_exchange_lock);
 
 enum class FrameResult : std::uint8_t { kDone, kWriteFailed, kReadFailed };
 
 // Stamps the frame of row `id` whose payload is already in the request area
 // (`extra` bytes beyond the row's own length), writes it and reads the reply.
-FrameResult send_frame(link::CommandId id, std::uint32_t extra, std::uint8_t& sequence) {
+FrameResult send_frame(link::CommandId id, std::uint32_t extra, std::uint8_t& sequence)
+    MALTOR_REQUIRES(link::g_exchange_lock) {
   const link::CommandRow& row = link::command(id);
   link::TransferBuffer& buffer = link::buffer0();
   const std::uint32_t length = link::stamp_frame(row, extra, sequence++);

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "link/command_table.h"
+#include "link/exchange_lock.h"
 
 namespace maltor::update {
 
@@ -37,9 +38,11 @@ std::uint16_t image_sum(const std::uint8_t* bytes, std::uint32_t length);
 // False, with nothing read past the buffer, when the file cannot be opened,
 // is empty, is longer than kImageCapacity or cannot be read whole. On
 // success *length is the file's length.
-bool load_image(const char* path, std::uint32_t* length);
+// The buffer is shared: the caller holds the exchange lock from the load to
+// the end of the transfer.
+bool load_image(const char* path, std::uint32_t* length) MALTOR_REQUIRES(link::g_exchange_lock);
 // The image buffer (kImageCapacity bytes).
-const std::uint8_t* image();
+const std::uint8_t* image() MALTOR_REQUIRES(link::g_exchange_lock);
 
 // The three rows of one kind of transfer.
 struct TransferCommands {
@@ -67,6 +70,7 @@ struct TransferOutcome {
 // transfer. The last reply is left in slot 0's reply area.
 TransferOutcome run_file_transfer(const TransferCommands& commands,
                                   const std::uint8_t* start_payload, std::uint32_t length,
-                                  std::uint32_t limit, std::uint8_t& sequence);
+                                  std::uint32_t limit, std::uint8_t& sequence)
+    MALTOR_REQUIRES(link::g_exchange_lock);
 
 }  // namespace maltor::update

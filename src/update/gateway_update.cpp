@@ -38,7 +38,7 @@ struct Gateway {
   std::uint32_t block_limit;
 };
 
-bool announce(const Gateway& gateway, std::uint32_t size) {
+bool announce(const Gateway& gateway, std::uint32_t size) MALTOR_REQUIRES(link::g_exchange_lock) {
   clear_gateway_areas();
   std::uint8_t payload[4];
   link::put_u32(payload, size);
@@ -60,10 +60,17 @@ bool transfer(const Gateway& gateway, std::uint32_t size, std::uint32_t areas) {
   std::uint32_t n = static_cast<std::uint32_t>(firmware.read(block, gateway.block_limit));
   while (n > 0) {
     if (stop_requested()) break;
-    clear_gateway_areas();
-    const std::uint32_t length =
-        build_gateway_frame(gateway.kind1, kBlockCommand, kBlockQualifier, block, n, SumWidth::k16);
-    if (!gateway_exchange(length, kFrameTimeoutMs, gateway.kind1)) {
+    bool taken = false;
+    {
+      // Block by block, so the connection calls of other threads get in
+      // between.
+      const link::SlotLock held;
+      clear_gateway_areas();
+      const std::uint32_t length = build_gateway_frame(gateway.kind1, kBlockCommand,
+                                                       kBlockQualifier, block, n, SumWidth::k16);
+      taken = gateway_exchange(length, kFrameTimeoutMs, gateway.kind1);
+    }
+    if (!taken) {
       write_log_line(log, "Block " + std::to_string(acknowledged_blocks) + " bytes    " +
                               std::to_string(n) + "  CRC - Failed\r\n");
       break;
@@ -85,6 +92,9 @@ bool transfer(const Gateway& gateway, std::uint32_t size, std::uint32_t areas) {
 
 // Reconnects to the gateway and tells it the image is complete.
 void completion_tail() {
+  // Closed, found again and told in one hold, so no other thread's frame
+  // comes between the reconnect and the completion frame.
+  const link::SlotLock held;
   link::close_device();
   link::ReopenDevice();
   clear_gateway_areas();
@@ -110,7 +120,12 @@ void gateway_update() {
   const std::uint64_t areas =
       size > 0 ? (static_cast<std::uint64_t>(size) + kAreaBytes - 1) / kAreaBytes : 0;
   bool finished = false;
-  if (areas == 0 || areas > kMaxAreas || !announce(gateway, static_cast<std::uint32_t>(size))) {
+  bool announced = false;
+  if (areas != 0 && areas <= kMaxAreas) {
+    const link::SlotLock held;
+    announced = announce(gateway, static_cast<std::uint32_t>(size));
+  }
+  if (!announced) {
     write_log_line(progress_log(), "Reprogramming  preparation - Failed\r\n");
   } else {
     finished =

@@ -34,7 +34,8 @@ constexpr std::uint32_t kFinishPauseMs = 5000;
 constexpr std::uint32_t kEndPauseMs = 2000;
 
 // Writes a four-byte logger frame into the request area.
-void put_short_frame(std::uint8_t code, std::uint8_t selector = 0) {
+void put_short_frame(std::uint8_t code, std::uint8_t selector = 0)
+    MALTOR_REQUIRES(link::g_exchange_lock) {
   std::uint8_t* frame = buffer0().request;
   frame[0] = 4;
   frame[1] = code;
@@ -43,13 +44,14 @@ void put_short_frame(std::uint8_t code, std::uint8_t selector = 0) {
 }
 
 // An exchange the logger accepted: a reply came and its status byte 3 is 0.
-bool accepted(std::uint32_t write_length, std::uint32_t read_length) {
+bool accepted(std::uint32_t write_length, std::uint32_t read_length)
+    MALTOR_REQUIRES(link::g_exchange_lock) {
   return link::raw_exchange(write_length, read_length, kFrameTimeoutMs, link::Reader::kFixed) !=
              0 &&
          buffer0().reply[3] == 0;
 }
 
-bool send_block(const std::uint8_t* data, std::uint32_t n) {
+bool send_block(const std::uint8_t* data, std::uint32_t n) MALTOR_REQUIRES(link::g_exchange_lock) {
   std::uint8_t* frame = buffer0().request;
   frame[0] = static_cast<std::uint8_t>(n + kFrameHead);
   frame[1] = kDataCode;
@@ -81,7 +83,14 @@ std::uint8_t transfer(std::uint32_t size) {
   std::uint32_t n = static_cast<std::uint32_t>(firmware.read(block, kBlockBytes));
   while (n > 0) {
     if (stop_requested()) break;
-    if (!send_block(block, n)) {
+    bool sent = false;
+    {
+      // Block by block, so the connection calls of other threads get in
+      // between.
+      const link::SlotLock held;
+      sent = send_block(block, n);
+    }
+    if (!sent) {
       write_log_line(log, "Block " + std::to_string(acknowledged_blocks) + " bytes    " +
                               std::to_string(n) + "  CRC - Failed\r\n");
       break;
@@ -109,9 +118,15 @@ std::uint8_t transfer(std::uint32_t size) {
 // Tells the logger the image is complete, waits for it to restart and
 // reconnects to it.
 void finish_tail() {
-  put_short_frame(kFinishCode);
-  link::raw_exchange(4, 7, kFrameTimeoutMs, link::Reader::kFixed);
+  {
+    const link::SlotLock held;
+    put_short_frame(kFinishCode);
+    link::raw_exchange(4, 7, kFrameTimeoutMs, link::Reader::kFixed);
+  }
   platform::sleep_ms(kFinishPauseMs);
+  // Closed, found again and greeted in one hold, so no other thread sees the
+  // logger between its restart and the reconnect frame.
+  const link::SlotLock held;
   link::close_device();  // does nothing if an update is marked running again
   link::ReopenDevice();
   put_short_frame(kReconnectCode, kReconnectSelector);
@@ -129,8 +144,13 @@ void logger_update() {
   std::uint8_t progress = 0;
   // An image whose length cannot be measured in 32 bits would be cut short,
   // so it is not sent at all.
-  put_short_frame(kStartCode);
-  if (size < 0 || !accepted(4, 7)) {
+  bool started = false;
+  if (size >= 0) {
+    const link::SlotLock held;
+    put_short_frame(kStartCode);
+    started = accepted(4, 7);
+  }
+  if (!started) {
     write_log_line(progress_log(), "Reprogramming  start - Failed\r\n");
   } else {
     progress = transfer(static_cast<std::uint32_t>(size));

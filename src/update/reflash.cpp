@@ -13,9 +13,10 @@ namespace maltor::update {
 namespace {
 
 // SCReflash's own sequence counter: 0 at load, never reset.
-std::uint8_t g_reflash_sequence = 0;
+std::uint8_t g_reflash_sequence MALTOR_GUARDED_BY(link::g_exchange_lock) = 0;
 
-bool reflash(const char* path, std::uint32_t limit, std::uint8_t& sequence) {
+bool reflash(const char* path, std::uint32_t limit, std::uint8_t& sequence)
+    MALTOR_REQUIRES(link::g_exchange_lock) {
   std::uint32_t length = 0;
   if (!load_image(path, &length)) return false;
   // The whole buffer goes out whatever the file's length; past it, zeros.
@@ -28,6 +29,10 @@ bool reflash(const char* path, std::uint32_t limit, std::uint8_t& sequence) {
 
 std::uint8_t reflash_file(const char* path) {
   if (path == nullptr) return maltor::detail::refused_argument(kBadArgument);
+  // Held from the image's load to the end frame: the image buffer and the
+  // sequence counter are shared with every other transfer.
+  const link::ExchangeTurn turn;
+  if (!turn.granted()) return kUpdateRunning;
   const std::uint32_t limit = chunk_limit();
   return reflash(path, limit, link::g_sequence) ? kOk : kTransferFailed;
 }
@@ -35,6 +40,9 @@ std::uint8_t reflash_file(const char* path) {
 std::int32_t reflash_fixed() {
   char path[4096];
   if (!fixed_image_path(path, sizeof path)) return 0;
+  // Refused like any exchange while an update is alive; 0 is this export's failure.
+  const link::ExchangeTurn turn;
+  if (!turn.granted()) return 0;
   return reflash(path, kHighSpeedChunk, g_reflash_sequence) ? 1 : 0;
 }
 

@@ -1,12 +1,16 @@
 #include "update/update_control.h"
 
+#include <algorithm>
 #include <atomic>
-#include <mutex>
+#include <chrono>
+#include <condition_variable>
 #include <string>
 #include <thread>
 
 #include "link/device_table.h"
 #include "link/error_detail.h"
+#include "link/exchange_lock.h"
+#include "link/mutex.h"
 #include "link/result.h"
 #include "platform/clock.h"
 #include "update/progress_log.h"
@@ -25,12 +29,13 @@ enum class EventState : std::uint8_t { kNull, kOpen, kClosed };
 
 std::atomic<MaltorStatusCallback> g_status_callback{nullptr};
 
-// Set on the update thread, so that a start from its own status callback is
-// refused rather than waiting for itself.
-thread_local bool t_on_update_thread = false;
+// The longest real wait between two looks at the library's clock while
+// waiting for the update thread's end.
+constexpr std::uint32_t kWaitSliceMs = 10;
 
 // The one update thread and the state only it uses while it runs. A new start
-// waits for the previous thread to end before it touches any of this.
+// is refused until the previous thread has ended, so the two never share the
+// files, the events or the device.
 class UpdateThread {
  public:
   // At unload a running update is stopped and waited for: the thread is never
@@ -49,17 +54,18 @@ class UpdateThread {
 
   // The update release.
   void release() {
-    std::lock_guard held(events_lock_);
+    const MutexLock held(events_lock_);
     if (stop_state_.exchange(EventState::kClosed) == EventState::kOpen) stop_.set();
     if (request_state_.exchange(EventState::kClosed) == EventState::kOpen) request_.set();
     g_update_marker.store(kInvalidHandle);
   }
 
   std::uint8_t start(const char* firmware_path, const char* log_path, UpdateBody body) {
-    std::lock_guard starting(start_lock_);
-    if (link::update_running()) return kUpdateRunning;
-    // A stopped update may still write its trailer or run its tail; the new
-    // one waits for it, so the two never share the files, events or device.
+    const MutexLock starting(start_lock_);
+    // A stopped update may still write its trailer or run its tail: it is
+    // alive until its thread ends, and the new start is refused meanwhile.
+    if (link::update_alive()) return kUpdateRunning;
+    // The previous thread has ended but for its return.
     join();
 
     const bool firmware_open = firmware_.open(firmware_path, platform::FileMode::kReadBinary);
@@ -82,13 +88,15 @@ class UpdateThread {
       run_ = ++runs_;
       // Marked before the thread exists, so its own release at its end can
       // never be overtaken by this store.
+      set_alive(true);
       g_update_marker.store(run_);
-      worker_ = std::thread(run_thread, body);
+      worker_ = std::thread(run_thread, this, body);
     } catch (...) {
       // No thread: nothing runs and the marker stays clear; reported as 3.
       detail::set(kFileOpenFailed, detail::kInternal, 0, 0, 0,
                   "the update thread could not be started");
       g_update_marker.store(kInvalidHandle);
+      set_alive(false);
       firmware_.close();
       log_.close();
       return kFileOpenFailed;
@@ -97,13 +105,29 @@ class UpdateThread {
   }
 
   void wait() {
-    std::lock_guard starting(start_lock_);
+    const MutexLock starting(start_lock_);
     join();
+  }
+
+  // Waits at most `timeout_ms` on the library's clock for the update to end.
+  // The clock is looked at between real waits of at most kWaitSliceMs, which
+  // end at once when the thread ends; so on the virtual device's clock a
+  // wait costs real time only while the update thread really runs.
+  std::uint8_t wait_ended(std::uint32_t timeout_ms) {
+    const std::uint32_t start = platform::tick_ms();
+    const MutexLock held(life_lock_);
+    for (;;) {
+      if (!link::update_alive()) return kOk;
+      const std::uint32_t elapsed = platform::tick_ms() - start;
+      if (elapsed >= timeout_ms) return kUpdateRunning;
+      life_changed_.wait_for(
+          life_lock_, std::chrono::milliseconds(std::min(timeout_ms - elapsed, kWaitSliceMs)));
+    }
   }
 
   std::int64_t begin(const char* title) {
     {
-      std::lock_guard held(events_lock_);
+      const MutexLock held(events_lock_);
       // A stop that came first has released this update already: its events
       // stay closed and the first stop check ends the transfer.
       if (g_update_marker.load() == run_) {
@@ -149,22 +173,36 @@ class UpdateThread {
   platform::File& log() { return log_; }
 
  private:
-  static void run_thread(UpdateBody body) {
-    t_on_update_thread = true;
+  static void run_thread(UpdateThread* self, UpdateBody body) {
+    link::mark_update_thread();
     detail::clear();
     body();
+    // The tail is over: from here on the application exchanges again.
+    self->set_alive(false);
   }
 
-  void join() {
+  // Changed under the lock the waits look at it under, so a wait never
+  // misses the end nor sees an end that a new start has overtaken.
+  void set_alive(bool alive) {
+    {
+      const MutexLock held(life_lock_);
+      link::set_update_alive(alive);
+    }
+    life_changed_.notify_all();
+  }
+
+  void join() MALTOR_REQUIRES(start_lock_) {
     if (worker_.joinable()) worker_.join();
   }
 
-  std::mutex start_lock_;  // one start at a time
-  std::thread worker_;
+  Mutex start_lock_;  // one start at a time
+  std::thread worker_ MALTOR_GUARDED_BY(start_lock_);
   Handle run_ = kInvalidHandle;  // the marker value of the latest update
-  Handle runs_ = 0;
+  Handle runs_ MALTOR_GUARDED_BY(start_lock_) = 0;
+  Mutex life_lock_;  // the update's being alive, against the waits for its end
+  std::condition_variable_any life_changed_;
 
-  std::mutex events_lock_;  // opening the events against a release elsewhere
+  Mutex events_lock_;  // opening the events against a release elsewhere
   platform::Event request_{/*manual_reset=*/true};
   platform::Event stop_{/*manual_reset=*/true};
   std::atomic<EventState> request_state_{EventState::kNull};
@@ -199,10 +237,18 @@ std::uint8_t start_update(const char* firmware_path, const char* log_path, Updat
       log_path[0] == '\0') {
     return maltor::detail::refused_argument(kBadPath);
   }
-  // From the update thread's own callback the running thread cannot be
-  // waited for, so such a start counts as one while an update runs.
-  if (link::update_running() || t_on_update_thread) return kUpdateRunning;
+  // From the update thread's own callback (the update is alive until that
+  // thread ends) and while a stopped update's thread still runs: refused at
+  // once, never waiting.
+  if (link::update_alive() || link::on_update_thread()) return kUpdateRunning;
   return update_thread().start(firmware_path, log_path, body);
+}
+
+std::uint8_t wait_for_update(std::uint32_t timeout_ms) {
+  if (!link::update_alive()) return kOk;
+  // The update thread cannot wait for its own end.
+  if (timeout_ms == 0 || link::on_update_thread()) return kUpdateRunning;
+  return update_thread().wait_ended(timeout_ms);
 }
 
 std::uint8_t stop_update() {
@@ -212,7 +258,7 @@ std::uint8_t stop_update() {
 }
 
 void wait_for_update_thread() {
-  if (t_on_update_thread) return;
+  if (link::on_update_thread()) return;
   update_thread().wait();
 }
 

@@ -22,8 +22,13 @@ std::uint8_t start_update(const char* firmware_path, const char* log_path, Updat
 // 5 without a callback; otherwise the update release and 0.
 std::uint8_t stop_update();
 
+// MaltorWaitForUpdate: kOk once no update is alive (at once when none is),
+// kUpdateRunning when one still is after `timeout_ms` on the library's clock
+// (0: no wait; on the update thread itself: at once).
+std::uint8_t wait_for_update(std::uint32_t timeout_ms);
+
 // Waits until the update thread, stopped or not, has ended (its tail
-// included). Does nothing on the update thread itself.
+// included), however long it takes. Does nothing on the update thread itself.
 void wait_for_update_thread();
 
 // ---- For the update threads ---------------------------------------------

@@ -28,4 +28,8 @@ MALTOR_API uint8_t MALTOR_CALL StopFirmwareUpdate(void) {
   return maltor::exports::guarded([&]() -> uint8_t { return maltor::update::stop_update(); });
 }
 
+MALTOR_API uint8_t MALTOR_CALL MaltorWaitForUpdate(uint32_t timeout_ms) {
+  return maltor::update::wait_for_update(timeout_ms);
+}
+
 }  // extern "C"

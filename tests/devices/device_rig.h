@@ -30,6 +30,7 @@ namespace maltor::test {
   X(SCReflashFile)                    \
   X(ReflashStatusCallBack)            \
   X(UpdateLoggerFirmware)             \
+  X(MaltorWaitForUpdate)              \
   X(MaltorListDevices)                \
   X(MaltorSelectDevice)
 

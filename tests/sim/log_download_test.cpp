@@ -8,20 +8,10 @@
 
 #include "device_op_case.h"
 #include "stream_test_util.h"
+#include "thread_cases.h"
 
 namespace maltor::test {
 namespace {
-
-// Byte `k` of the virtual card, as the control header documents it.
-std::vector<std::uint8_t> card(std::uint64_t offset, std::size_t n) {
-  std::vector<std::uint8_t> out(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k = offset + i;
-    const std::uint64_t s = k / 512;
-    out[i] = static_cast<std::uint8_t>((k % 512) ^ (s * 7) ^ (s >> 8));
-  }
-  return out;
-}
 
 class LogDownload : public SimFolderTest {
  protected:
@@ -68,7 +58,7 @@ TEST_P(LogDownloadRange, WritesTheRangeIntoAFreshFile) {
 
   ASSERT_EQ(SCSDRequestSendData(path_.c_str(), range.first, range.last), MALTOR_OK);
 
-  EXPECT_EQ(file_bytes(), card(std::uint64_t{range.first} * 512, range.bytes));
+  EXPECT_EQ(file_bytes(), card_bytes(std::uint64_t{range.first} * 512, range.bytes));
   EXPECT_EQ(stream_reads(), range.reads);
   EXPECT_EQ(storage::download_flag(), 1);  // a download that ran to its end leaves it set
 
@@ -95,7 +85,7 @@ TEST_F(LogDownload, StallAfterPartOfTheDataKeepsWhatCame) {
 
   EXPECT_EQ(SCSDRequestSendData(path_.c_str(), 0, 127), MALTOR_ERR_EXCHANGE);
 
-  EXPECT_EQ(file_bytes(), card(0, 5000));
+  EXPECT_EQ(file_bytes(), card_bytes(0, 5000));
   // Ten reads, each ended empty by the stream read bound.
   const std::uint64_t elapsed = MaltorSim_ClockNow() - before;
   EXPECT_GE(elapsed, 10 * storage::kStreamReadTimeoutMs);
@@ -123,7 +113,7 @@ TEST_F(LogDownload, StopFromASecondThreadReleasesTheBlockedRead) {
 
   EXPECT_EQ(result, MALTOR_OK);
   EXPECT_EQ(debug_texts(), std::vector<std::string>{"Cancel Operation\n"});
-  EXPECT_EQ(file_bytes(), card(0, 6000));
+  EXPECT_EQ(file_bytes(), card_bytes(0, 6000));
   EXPECT_EQ(storage::download_flag(), 0);
   EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{1, 6, 0, 0x14, 0, 0x1B}));
 }

@@ -1,7 +1,5 @@
 // The control shared by both updates: start checks and their order, stop,
 // the status callback and the hand-over from one update thread to the next.
-#include <chrono>
-#include <future>
 #include <iterator>
 #include <system_error>
 #include <thread>
@@ -165,39 +163,6 @@ TEST_F(UpdateControl, StartFromTheStatusCallbackIsRefused) {
   EXPECT_EQ(results,
             (std::vector<std::uint8_t>{MALTOR_ERR_UPDATE_RUNNING, MALTOR_ERR_UPDATE_RUNNING}));
   EXPECT_FALSE(std::filesystem::exists(other_log));
-}
-
-TEST_F(UpdateControl, NewStartWaitsForTheStoppedUpdateToEnd) {
-  plug_and_connect();
-  set_wall_clock();
-  const std::string image = write_image(image_bytes(590));
-  MaltorSim_ClockMode(MALTOR_SIM_CLOCK_MANUAL);
-  ASSERT_EQ(UpdateLoggerFirmware(image.c_str(), log_path_.c_str()), MALTOR_OK);
-  ASSERT_EQ(StopFirmwareUpdate(), MALTOR_OK);
-  // The stopped update writes its trailer and then pauses 2 s on the clock.
-  while (MaltorSim_ClockWaiters() == 0) std::this_thread::yield();
-  const std::uint64_t pause_start = MaltorSim_ClockNow();
-
-  std::uint64_t started_at = 0;
-  auto second = std::async(std::launch::async, [&] {
-    const std::uint8_t result = UpdateLoggerFirmware(image.c_str(), log_path_.c_str());
-    started_at = MaltorSim_ClockNow();
-    return result;
-  });
-  EXPECT_NE(second.wait_for(std::chrono::seconds(0)), std::future_status::ready);
-  MaltorSim_ClockAdvance(2000);
-  EXPECT_EQ(second.get(), MALTOR_OK);
-  EXPECT_GE(started_at, pause_start + 2000);
-  MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);
-  wait_for_update();
-  // The first update's whole account comes before the second one's header:
-  // the two never wrote the log at the same time. The second found the
-  // device closed by the first one's end.
-  const std::string first = header_text(kLoggerTitle, 590, image) + trailer_text(0, false);
-  const std::string log = log_text();
-  ASSERT_EQ(log.substr(0, first.size()), first);
-  EXPECT_EQ(log.substr(first.size()).find(kAccountRule), 0u);
-  EXPECT_NE(log.find("Reprogramming  start - Failed\r\r\n"), std::string::npos);
 }
 
 }  // namespace

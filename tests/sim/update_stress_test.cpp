@@ -62,10 +62,11 @@ TEST_F(UpdateStress, StartStopAndRestartManyTimes) {
     SCOPED_TRACE(round);
     ProgressRecorder::get().reset();
     switch (round % 4) {
-      case 0:  // stop, then restart at once: the restart waits for the stopped thread
+      case 0:  // stop, then restart once the stopped thread has ended
         for (int i = 0; i < 2; ++i, ++starts) {
           ASSERT_EQ(UpdateLoggerFirmware(logger.c_str(), log), MALTOR_OK);
           ASSERT_EQ(StopFirmwareUpdate(), MALTOR_OK);
+          ASSERT_EQ(MaltorWaitForUpdate(20000), MALTOR_OK);
         }
         break;
       case 1:  // stop from the status callback
@@ -80,6 +81,7 @@ TEST_F(UpdateStress, StartStopAndRestartManyTimes) {
       default:  // stop a gateway update, then run one to the end
         ASSERT_EQ(UpdateFirmware(gateway.c_str(), log), MALTOR_OK);
         ASSERT_EQ(StopFirmwareUpdate(), MALTOR_OK);
+        ASSERT_EQ(MaltorWaitForUpdate(20000), MALTOR_OK);
         ProgressRecorder::get().reset();
         ASSERT_EQ(UpdateFirmware(gateway.c_str(), log), MALTOR_OK);
         wait_for_update();

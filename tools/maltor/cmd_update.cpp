@@ -64,38 +64,9 @@ class LogFollower {
   UpdateLogScanner scanner_;
 };
 
-// A firmware path that names no file, in the temporary folder.
-std::string missing_file_path() {
-  namespace fs = std::filesystem;
-  static unsigned counter = 0;
-  std::error_code error;
-  fs::path folder = fs::temp_directory_path(error);
-  if (error) folder = ".";
-  for (;;) {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const fs::path candidate =
-        folder / ("maltor-no-firmware-" + std::to_string(stamp) + "-" + std::to_string(++counter));
-    if (!fs::exists(candidate, error)) return candidate.string();
-  }
-}
-
-// No export tells when the update thread has ended, and after its end line
-// it may still run its tail (the logger's pauses and reconnection) on the
-// device. But a start waits for the previous update thread to end before it
-// opens its files: a start whose firmware file does not exist returns
-// MALTOR_ERR_UPDATE_RUNNING at once while the update is marked running, and
-// otherwise waits for the thread, then returns MALTOR_ERR_FILE_OPEN without
-// starting anything (the log is only opened and closed again). True once the
-// thread has ended.
-bool update_thread_ended(StartUpdate start, StopUpdate stop, const std::string& log) {
-  const std::string missing = missing_file_path();
-  const std::uint8_t result = start(missing.c_str(), log.c_str());
-  if (result == MALTOR_OK) {
-    // The name was taken meanwhile and an update began: stop it again.
-    stop();
-    return false;
-  }
-  return result != MALTOR_ERR_UPDATE_RUNNING;
+// True once the update thread, its tail included, has ended.
+bool update_thread_ended(const Library& library) {
+  return MALTOR_FUNCTION(library, MaltorWaitForUpdate)(0) == MALTOR_OK;
 }
 
 std::string update_outcome_line(const UpdateLogState& state, bool stopped, const std::string& log) {
@@ -165,7 +136,7 @@ int run_update(Session& session, ArgList& args) {
     }
     bar->update(g_progress.load());
     // An update whose log cannot be written ends without an end line.
-    if (update_thread_ended(start, stop, *log)) {
+    if (update_thread_ended(library)) {
       thread_ended = true;
       follower.poll();
       break;
@@ -182,7 +153,7 @@ int run_update(Session& session, ArgList& args) {
 
   if (!thread_ended) {
     if (logger && finished) note("the logger restarts; waiting for the library to reconnect to it");
-    while (!update_thread_ended(start, stop, *log)) {
+    while (!update_thread_ended(library)) {
       std::this_thread::sleep_for(kUpdatePollInterval);
     }
   }

@@ -1,5 +1,6 @@
 #include "platform/sim/model/device_model.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/sim/model/command_handlers.h"
@@ -83,6 +84,14 @@ bool DeviceModel::write(std::uint8_t pipe, const std::uint8_t* data, std::uint32
 }
 
 bool DeviceModel::send_reply(std::uint8_t* reply, std::uint32_t length) {
+  if (script_length_ - script_at_ >= 2) {
+    std::uint32_t n = script_[script_at_] | (script_[script_at_ + 1] << 8);
+    script_at_ += 2;
+    n = std::min({n, script_length_ - script_at_, kReplyCapacity});
+    replies_.push(script_ + script_at_, n);
+    script_at_ += n;
+    return true;
+  }
   if (firing_ != nullptr) {
     switch (firing_->kind) {
       case FaultKind::kNoReply:

@@ -83,6 +83,18 @@ class DeviceModel {
   // Queues a reply on the command IN pipe, applying an armed reply fault.
   // `reply` may be changed by the fault. False when the fault dropped it.
   bool send_reply(std::uint8_t* reply, std::uint32_t length);
+
+  // Replaces the next replies with scripted ones, for fuzzing the host's
+  // decoding: `script` holds entries of a 16-bit length (least significant
+  // byte first) and that many bytes, cut to what is left and to the reply
+  // capacity, so a reply may be empty, short or longer than asked. Replies
+  // past the script's end are the device's own. The caller keeps `script`
+  // alive while it is in use.
+  void script_replies(const std::uint8_t* script, std::uint32_t length) {
+    script_ = script;
+    script_length_ = length;
+    script_at_ = 0;
+  }
   // Room for building one reply.
   std::uint8_t* scratch() { return scratch_; }
   // Starts streaming `bytes` bytes of the card from byte `offset` on the stream IN pipe.
@@ -119,6 +131,9 @@ class DeviceModel {
   ReplyQueue replies_;
   Fault faults_[8];
   Fault* firing_ = nullptr;  // the fault that matched the frame being answered
+  const std::uint8_t* script_ = nullptr;
+  std::uint32_t script_length_ = 0;
+  std::uint32_t script_at_ = 0;
   bool vanish_requested_ = false;
 
   // A log file being sent on the command IN pipe.
