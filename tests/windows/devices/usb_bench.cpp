@@ -56,17 +56,17 @@ UsbBench::~UsbBench() {
   RemoveDirectoryA(folder_.c_str());
 }
 
-int UsbBench::add(const DeviceSpec& spec) {
+int UsbBench::add(const DeviceSpec& wanted) {
   std::lock_guard held(mutex_);
   Device device;
-  device.spec = spec;
+  device.wanted = wanted;
   char id[128];
-  if (spec.serial != nullptr) {
-    std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X\\%s", spec.vendor, spec.product,
-                  spec.serial);
+  if (wanted.serial != nullptr) {
+    std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X\\%s", wanted.vendor, wanted.product,
+                  wanted.serial);
   } else {
-    std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X\\5&1A2B3C4D&0&%d", spec.vendor,
-                  spec.product, spec.port);
+    std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X\\5&1A2B3C4D&0&%d", wanted.vendor,
+                  wanted.product, wanted.port);
   }
   device.instance_id = id;
   // The interface path Windows builds: the instance id with '#' for '\',
@@ -74,7 +74,7 @@ int UsbBench::add(const DeviceSpec& spec) {
   std::string name = lower(device.instance_id);
   std::replace(name.begin(), name.end(), '\\', '#');
   device.file_name = name + "#" + kInterfaceClass;
-  if (spec.kind != 0) device.model = std::make_unique<sim::DeviceModel>(spec.kind);
+  if (wanted.kind != 0) device.model = std::make_unique<sim::DeviceModel>(wanted.kind);
   const HANDLE file = CreateFileA((folder_ + "\\" + device.file_name).c_str(), GENERIC_WRITE, 0,
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -101,7 +101,7 @@ void UsbBench::unplug(int device) {
 void UsbBench::reset(int device) {
   std::lock_guard held(mutex_);
   Device& reset = devices_[device];
-  if (reset.model != nullptr) reset.model = std::make_unique<sim::DeviceModel>(reset.spec.kind);
+  if (reset.model != nullptr) reset.model = std::make_unique<sim::DeviceModel>(reset.wanted.kind);
   reset.faults.clear();
   reset.speed_failures = 0;
   reset.max_request = 0;
@@ -184,7 +184,7 @@ HDEVINFO UsbBench::get_class_devs(const GUID*, DWORD flags) {
     if (devices_[i].plugged || (flags & DIGCF_PRESENT) == 0) set.devices.push_back(i);
   }
   std::sort(set.devices.begin(), set.devices.end(),
-            [&](int a, int b) { return devices_[a].spec.port < devices_[b].spec.port; });
+            [&](int a, int b) { return devices_[a].wanted.port < devices_[b].wanted.port; });
   return &set;
 }
 
@@ -263,7 +263,7 @@ BOOL UsbBench::get_registry_property(HDEVINFO set, SP_DEVINFO_DATA* device, DWOR
   }
   char location[64];
   const int length =
-      std::snprintf(location, sizeof location, "Port_#%04d.Hub_#0002", listed->spec.port);
+      std::snprintf(location, sizeof location, "Port_#%04d.Hub_#0002", listed->wanted.port);
   const DWORD needed = static_cast<DWORD>(length + 1);
   if (type != nullptr) *type = REG_SZ;
   if (required != nullptr) *required = needed;
@@ -393,7 +393,7 @@ BOOL UsbBench::query_device_information(WINUSB_INTERFACE_HANDLE usb, ULONG type,
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
-  *static_cast<UCHAR*>(buffer) = device.spec.speed;
+  *static_cast<UCHAR*>(buffer) = device.wanted.speed;
   *length = 1;
   return TRUE;
 }

@@ -51,7 +51,7 @@ class UsbBench final : public Bus {
   UsbBench& operator=(const UsbBench&) = delete;
 
   // Adds an unplugged device; returns its number.
-  int add(const DeviceSpec& spec);
+  int add(const DeviceSpec& wanted);
   void plug(int device);
   // Removes the device from the bus; its transfers fail and its handles go
   // dead (ERROR_DEVICE_NOT_CONNECTED). A device armed to vanish on a read
@@ -117,7 +117,7 @@ class UsbBench final : public Bus {
 
  private:
   struct Device {
-    DeviceSpec spec;
+    DeviceSpec wanted;
     std::string instance_id;
     std::string file_name;
     std::unique_ptr<sim::DeviceModel> model;  // null for a foreign device
