@@ -39,12 +39,11 @@ void check_destination(const std::string& command, const std::string& path) {
   }
   const fs::file_status status = fs::status(path, error);
   if (fs::is_directory(status)) throw usage_error(command + ": " + path + " is a folder");
-  // The library removes its destination before it creates the file: a device
-  // node or a pipe would be replaced by a plain file, and nothing would say so.
+  // The tool's outputs are files to keep: a device node or a pipe given by
+  // mistake is refused rather than written, so the user hears of the mistake.
   if (fs::exists(status) && !fs::is_regular_file(status)) {
     throw ToolError(kExitFailed, command + ": " + path +
-                                     " is not a regular file; maltor writes only regular files "
-                                     "(it would be replaced)");
+                                     " is not a regular file; maltor writes only regular files");
   }
 }
 
