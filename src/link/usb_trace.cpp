@@ -232,7 +232,7 @@ std::size_t put_option(std::uint8_t* out, std::uint16_t code, const void* value,
                        std::uint16_t length) {
   put16(out, code);
   put16(out + 2, length);
-  std::memcpy(out + 4, value, length);
+  if (length > 0) std::memcpy(out + 4, value, length);  // an empty option may have no value
   std::memset(out + 4 + length, 0, padded(length) - length);
   return 4 + padded(length);
 }
