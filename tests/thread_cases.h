@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -34,6 +35,19 @@ struct Helper {
     if (thread.joinable()) thread.join();
   }
 };
+
+// Starts `helper` calling DeviceIsReady and GetConnected every `pause`
+// until it is told to end: the third thread of the update races.
+inline void poll_connection(Helper& helper, std::chrono::microseconds pause) {
+  helper.thread = std::thread([&helper, pause] {
+    MaltorConnection record{};
+    while (!helper.done.load()) {
+      DeviceIsReady();
+      GetConnected(&record);
+      std::this_thread::sleep_for(pause);
+    }
+  });
+}
 
 // What the device holds, for checking the mix's replies.
 struct Expected {

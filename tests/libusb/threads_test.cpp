@@ -85,14 +85,7 @@ TEST_F(LibusbThreads, GatewayUpdateRefusesExchangesUntilItsThreadEnds) {
   }
   ReflashStatusCallBack(ignore_progress);
   Helper connection;
-  connection.thread = std::thread([&] {
-    MaltorConnection record{};
-    while (!connection.done.load()) {
-      DeviceIsReady();
-      GetConnected(&record);
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  });
+  poll_connection(connection, std::chrono::microseconds(200));
   std::mt19937 random(40000);
   int refused = 0;
   for (int round = 0; round < 100; ++round) {

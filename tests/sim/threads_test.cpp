@@ -124,15 +124,8 @@ TEST_P(UpdateAlive, ExchangesAreRefusedUntilTheThreadEndsThenSucceed) {
   const std::string image = write_image(image_bytes(c.image_size));
   const auto start = c.logger ? UpdateLoggerFirmware : UpdateFirmware;
   Helper connection;
-  connection.thread = std::thread([&] {
-    MaltorConnection record{};
-    while (!connection.done.load()) {
-      DeviceIsReady();
-      GetConnected(&record);
-      // Often, yet leaving the update thread the lock most of the time.
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
-    }
-  });
+  // Often, yet leaving the update thread the lock most of the time.
+  poll_connection(connection, std::chrono::microseconds(50));
 
   std::mt19937 random(c.image_size);
   int refused = 0;
