@@ -16,7 +16,7 @@ constexpr std::uint32_t kSizeAt = 21;
 constexpr std::uint8_t kDownloadEnded = kExchangeFailed;
 // The largest configuration the library sends; a device that reports more is
 // not believed, as the reads would otherwise run on without bound.
-constexpr std::uint32_t kMaxConfiguration = 524288;
+constexpr std::uint32_t kMaxConfiguration = update::kImageCapacity;
 
 }  // namespace
 
