@@ -32,6 +32,14 @@ constexpr const char* kSerials[2] = {"MTR0001", "MTR0002"};
 
 // The child: choose the device, connect, download sectors 0 to sectors - 1.
 int run_child(const char* serial, const char* file, std::uint32_t sectors) {
+  // umockdev names the socket that stands in for libusb's uevent monitor
+  // after its descriptor number, so two children starting at once with the
+  // same number collide and one finds no devices. Each child first takes a
+  // different number of descriptors, so their monitors get different names.
+  const int spare = std::strcmp(serial, kSerials[0]) == 0 ? 0 : 8;
+  for (int i = 0; i < spare; ++i) {
+    if (dup(STDERR_FILENO) < 0) return 1;
+  }
   maltor::link::library_attach();
   if (MaltorSelectDevice(serial) != MALTOR_OK) {
     std::fprintf(stderr, "%s: no such device\n", serial);
