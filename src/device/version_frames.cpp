@@ -1,25 +1,22 @@
-// The two identity queries that use short frames of other layouts: no
-// sequence byte, written and read through the raw exchange.
+#include "device/version_frames.h"
+
 #include <cstring>
 
-#include "MaltorUSBdrv.h"
-#include "exports/call_barrier.h"
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
 #include "link/result.h"
 #include "storage/mirel_frame.h"
 
-using maltor::kBadArgument;
-using maltor::kExchangeFailed;
-using maltor::kOk;
-using maltor::link::buffer0;
-using maltor::link::ExchangeTurn;
-using maltor::link::raw_exchange;
-using maltor::link::Reader;
-using maltor::link::slot0;
+namespace maltor::device {
 
 namespace {
+
+using link::buffer0;
+using link::ExchangeTurn;
+using link::raw_exchange;
+using link::Reader;
+using link::slot0;
 
 constexpr std::uint32_t kTimeoutMs = 5000;
 
@@ -38,43 +35,37 @@ constexpr std::uint32_t kConfigInfoLength = 26;
 
 }  // namespace
 
-extern "C" {
-
-MALTOR_API uint8_t MALTOR_CALL GetFirmwareVersion(char* text) {
-  return maltor::exports::guarded([&]() -> uint8_t {
-    if (text == nullptr) return maltor::detail::refused_argument(kBadArgument);
-    const ExchangeTurn turn;
-    if (const uint8_t refused = turn.open_test(); refused != kOk) return refused;
-    const bool short_text = slot0().kind == kShortTextKind;
-    std::uint32_t length = sizeof kVersionFrame;
-    if (short_text) {
-      length = maltor::storage::build_mirel_frame(maltor::storage::kMirelFirmwareVersion, 0);
-    } else {
-      std::memcpy(buffer0().request, kVersionFrame, sizeof kVersionFrame);
-    }
-    if (raw_exchange(length, kVersionReplyLength, kTimeoutMs, Reader::kFixed) == 0) {
-      return kExchangeFailed;
-    }
-    std::memcpy(text, buffer0().reply + kVersionTextFrom, kVersionTextLength);
-    // Kind 1 keeps the copied bytes behind its terminator.
-    text[short_text ? 5 : 13] = '\0';
-    return kOk;
-  });
+std::uint8_t get_firmware_version_text(char* text) {
+  if (text == nullptr) return detail::refused_argument(kBadArgument);
+  const ExchangeTurn turn;
+  if (const std::uint8_t refused = turn.open_test(); refused != kOk) return refused;
+  const bool short_text = slot0().kind == kShortTextKind;
+  std::uint32_t length = sizeof kVersionFrame;
+  if (short_text) {
+    length = storage::build_mirel_frame(storage::kMirelFirmwareVersion, 0);
+  } else {
+    std::memcpy(buffer0().request, kVersionFrame, sizeof kVersionFrame);
+  }
+  if (raw_exchange(length, kVersionReplyLength, kTimeoutMs, Reader::kFixed) == 0) {
+    return kExchangeFailed;
+  }
+  std::memcpy(text, buffer0().reply + kVersionTextFrom, kVersionTextLength);
+  // Kind 1 keeps the copied bytes behind its terminator.
+  text[short_text ? 5 : 13] = '\0';
+  return kOk;
 }
 
-MALTOR_API uint8_t MALTOR_CALL GetConfigurationInfo(uint8_t* record) {
-  return maltor::exports::guarded([&]() -> uint8_t {
-    if (record == nullptr) return maltor::detail::refused_argument(kBadArgument);
-    const ExchangeTurn turn;
-    if (const uint8_t refused = turn.open_test(); refused != kOk) return refused;
-    std::memcpy(buffer0().request, kConfigInfoFrame, sizeof kConfigInfoFrame);
-    if (raw_exchange(sizeof kConfigInfoFrame, kConfigInfoReplyLength, kTimeoutMs, Reader::kFixed) ==
-        0) {
-      return kExchangeFailed;
-    }
-    std::memcpy(record, buffer0().reply + kConfigInfoFrom, kConfigInfoLength);
-    return kOk;
-  });
+std::uint8_t get_configuration_record(std::uint8_t* record) {
+  if (record == nullptr) return detail::refused_argument(kBadArgument);
+  const ExchangeTurn turn;
+  if (const std::uint8_t refused = turn.open_test(); refused != kOk) return refused;
+  std::memcpy(buffer0().request, kConfigInfoFrame, sizeof kConfigInfoFrame);
+  if (raw_exchange(sizeof kConfigInfoFrame, kConfigInfoReplyLength, kTimeoutMs, Reader::kFixed) ==
+      0) {
+    return kExchangeFailed;
+  }
+  std::memcpy(record, buffer0().reply + kConfigInfoFrom, kConfigInfoLength);
+  return kOk;
 }
 
-}  // extern "C"
+}  // namespace maltor::device

@@ -1,13 +1,18 @@
-// The one shape of a device-operation export: its body runs behind a call
-// barrier that clears the calling thread's error detail on entry, records in
-// the detail what the call returned, and stops any C++ exception at the C
-// boundary, turning it into the call's failure result and a sentence.
+// The one shape of an export: its body is one call of a named operation,
+// run behind a call barrier that stops any C++ exception at the C boundary
+// and turns it into the call's failure result and a sentence in the error
+// detail.
 //
-//   MALTOR_API uint8_t MALTOR_CALL SCSetDateTime(uint32_t clock_value) {
-//     return maltor::exports::guarded([&] { return set_date_time(clock_value); });
+//   MALTOR_API uint8_t MALTOR_CALL GetMicroType(uint8_t* type) {
+//     return guarded([&] { return device::get_micro_type(type); });
 //   }
 //
-// The Maltor* services do not use it: they leave the detail alone.
+// A device operation starts with a fresh detail: the barrier clears it on
+// entry and makes a result code the detail's result. The library's own
+// services (version, result texts, the detail itself, the device list and
+// choice, the wait for an update) run with Detail::kKept: they leave the
+// detail as it is, so it still describes the last device operation, and only
+// an exception writes it.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +25,11 @@
 #include "link/result.h"
 
 namespace maltor::exports {
+
+enum class Detail : std::uint8_t {
+  kFresh,  // cleared on entry, its result made the call's
+  kKept,   // left alone unless an exception arrives
+};
 
 // Records an exception that reached the barrier as the detail of a call that
 // returns `result`.
@@ -38,35 +48,48 @@ inline void record_exception(std::uint8_t result) {
   }
 }
 
-// Runs `body` behind the barrier. An exception makes the call return
-// `failed`: kExchangeFailed by default for a result code, 0 for any other
-// value. A result code also lands in the detail's result field.
-template <typename Body, typename Result = std::invoke_result_t<Body&>>
-Result guarded(Body&& body,
-               std::type_identity_t<Result> failed = Result(std::is_same_v<Result, std::uint8_t>
-                                                                ? kExchangeFailed
-                                                                : 0)) noexcept
-    requires(!std::is_void_v<Result>) {
-  detail::clear();
-  Result result = failed;
-  try {
-    result = body();
-  } catch (...) {
-    record_exception(static_cast<std::uint8_t>(failed));
-  }
+// What a call returns when its body threw: kExchangeFailed for a result
+// code, 0 (or null) for any other value, nothing for a void call.
+struct NoResult {};
+template <typename Result>
+using Failure = std::conditional_t<std::is_void_v<Result>, NoResult, Result>;
+
+template <typename Result>
+constexpr Failure<Result> default_failure() {
   if constexpr (std::is_same_v<Result, std::uint8_t>) {
-    if (detail::current().kind != detail::kNone) detail::current().result = result;
+    return kExchangeFailed;
+  } else {
+    return Failure<Result>{};
   }
-  return result;
 }
 
-template <typename Body>
-void guarded(Body&& body) noexcept requires std::is_void_v<std::invoke_result_t<Body&>> {
-  detail::clear();
-  try {
-    body();
-  } catch (...) {
-    record_exception(0);
+// Runs `body` behind the barrier; `failed` is what the call returns when it
+// throws.
+template <Detail mode = Detail::kFresh, typename Body,
+          typename Result = std::invoke_result_t<Body&>>
+Result guarded(Body&& body, Failure<Result> failed = default_failure<Result>()) noexcept {
+  if constexpr (mode == Detail::kFresh) detail::clear();
+  if constexpr (std::is_void_v<Result>) {
+    try {
+      body();
+    } catch (...) {
+      record_exception(0);
+    }
+  } else {
+    Result result = failed;
+    try {
+      result = body();
+    } catch (...) {
+      if constexpr (std::is_integral_v<Result>) {
+        record_exception(static_cast<std::uint8_t>(failed));
+      } else {
+        record_exception(0);
+      }
+    }
+    if constexpr (mode == Detail::kFresh && std::is_same_v<Result, std::uint8_t>) {
+      detail::settle(result);
+    }
+    return result;
   }
 }
 

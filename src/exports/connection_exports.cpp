@@ -1,42 +1,45 @@
-// Export shims of the connection operations.
+// The connection: open-device state, close, the caller's receive callback
+// and lock, and the choice among several devices.
 #include "MaltorUSBdrv.h"
 #include "exports/call_barrier.h"
 #include "link/connection.h"
 #include "link/device_choice.h"
 
+using maltor::exports::Detail;
+using maltor::exports::guarded;
+
 extern "C" {
 
 MALTOR_API uint8_t MALTOR_CALL GetConnected(MaltorConnection* record) {
-  return maltor::exports::guarded([&]() -> uint8_t { return maltor::link::get_connected(record); });
+  return guarded([&] { return maltor::link::get_connected(record); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL DeviceIsReady(void) {
-  return maltor::exports::guarded([&]() -> uint8_t { return maltor::link::device_is_ready(); }, 0);
+  return guarded([&] { return maltor::link::device_is_ready(); }, 0);
 }
 
 MALTOR_API void MALTOR_CALL CloseDevice(void) {
-  maltor::exports::guarded([&] { maltor::link::close_device(); });
+  guarded([&] { maltor::link::close_device(); });
 }
 
 MALTOR_API void MALTOR_CALL CloseDevice2(void) {
-  maltor::exports::guarded([&] { maltor::link::close_device_if_open(); });
+  guarded([&] { maltor::link::close_device_if_open(); });
 }
 
 MALTOR_API void MALTOR_CALL DllRcvCallBack(void* callback) {
-  maltor::exports::guarded([&] { maltor::link::g_receive_callback.store(callback); });
+  guarded([&] { maltor::link::g_receive_callback.store(callback); });
 }
 
 MALTOR_API void MALTOR_CALL SetCallbackCriticalSection(void* critical_section) {
-  maltor::exports::guarded(
-      [&] { maltor::link::g_caller_critical_section.store(critical_section); });
+  guarded([&] { maltor::link::g_caller_critical_section.store(critical_section); });
 }
 
 MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo* out, uint32_t capacity) {
-  return maltor::link::list_devices(out, capacity);
+  return guarded<Detail::kKept>([&] { return maltor::link::list_devices(out, capacity); });
 }
 
 MALTOR_API uint8_t MALTOR_CALL MaltorSelectDevice(const char* id) {
-  return maltor::link::select_device(id);
+  return guarded<Detail::kKept>([&] { return maltor::link::select_device(id); });
 }
 
 }  // extern "C"

@@ -17,6 +17,11 @@ MaltorErrorDetail& current() {
   return t_detail;
 }
 
+std::uint8_t copy_current(MaltorErrorDetail* out) {
+  if (out != nullptr) std::memcpy(out, &t_detail, sizeof t_detail);
+  return t_detail.kind;
+}
+
 void clear() {
   t_detail.result = 0;
   t_detail.kind = kNone;
@@ -89,6 +94,11 @@ std::uint8_t file_failure(std::uint8_t result, FileStep step, const platform::Fi
                  "wrote %s of %s bytes to %s, then closing it failed: %s", done, expected, name,
                  reason);
   }
+  return result;
+}
+
+std::uint8_t settle(std::uint8_t result) {
+  if (t_detail.kind != kNone) t_detail.result = result;
   return result;
 }
 

@@ -31,6 +31,10 @@ enum Kind : std::uint8_t {
 // The calling thread's detail record.
 MaltorErrorDetail& current();
 
+// Copies the calling thread's detail into `out` (when not null) and returns
+// its kind.
+std::uint8_t copy_current(MaltorErrorDetail* out);
+
 // Empties the calling thread's detail (kind none, no text).
 void clear();
 
@@ -52,6 +56,11 @@ enum class FileStep : std::uint8_t { kOpenForReading, kOpenForWriting, kRead, kW
 // out.bin: File too large"). Returns `result`.
 std::uint8_t file_failure(std::uint8_t result, FileStep step, const platform::File& file,
                           const char* path, std::uint64_t bytes_done, std::uint64_t bytes_expected);
+
+// Makes `result` the detail's result when something set a detail, so the
+// detail names what the call returned rather than what a transfer noted on
+// the way. Returns `result`.
+std::uint8_t settle(std::uint8_t result);
 
 // Sets a kArgument detail for an argument refused before anything was sent.
 // Returns `result`.

@@ -346,6 +346,20 @@ bool stop() {
   return flushed && closed;
 }
 
+std::uint8_t start_trace(const char* path) {
+  if (start(path)) return kOk;
+  return detail::set(kFileOpenFailed, detail::kFile, 0, 0, 0,
+                     "the USB trace %s could not be created or written",
+                     path == nullptr ? "(null)" : path);
+}
+
+void stop_trace() {
+  if (!stop()) {
+    detail::set(kFileOpenFailed, detail::kFile, 0, 0, 0,
+                "the USB trace's last bytes could not be written");
+  }
+}
+
 std::uint64_t bytes_written() {
   std::lock_guard held(g_state.lock);
   return g_bytes.load(std::memory_order_relaxed) + g_state.used;

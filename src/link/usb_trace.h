@@ -35,6 +35,10 @@ bool start(const char* path);
 // Flushes and closes the running trace. False when its last bytes could not
 // be written.
 bool stop();
+// The exports' form of start() and stop(): a failure becomes
+// kFileOpenFailed and a kFile detail naming the file.
+std::uint8_t start_trace(const char* path);
+void stop_trace();
 // Bytes written into traces since the library was loaded (for benchmarks).
 std::uint64_t bytes_written();
 
