@@ -17,7 +17,7 @@
 
 #include "MaltorUSBdrv.h"
 #include "MaltorUSBdrv_sim.h"
-#include "platform/sim/virtual_bus.h"
+#include "sim/virtual_bus.h"
 
 namespace {
 

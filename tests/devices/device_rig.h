@@ -11,7 +11,7 @@
 #include <string>
 
 #include "MaltorUSBdrv.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::test {
 

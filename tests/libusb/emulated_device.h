@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/model/device_model.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::test {
 

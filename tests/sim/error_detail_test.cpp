@@ -16,7 +16,7 @@
 
 #include "exports/call_barrier.h"
 #include "link/result.h"
-#include "platform/sim/virtual_bus.h"
+#include "sim/virtual_bus.h"
 #include "sim_fixture.h"
 
 #ifndef _WIN32

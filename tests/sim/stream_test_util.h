@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/sim/virtual_bus.h"
+#include "sim/virtual_bus.h"
 
 namespace maltor::test {
 

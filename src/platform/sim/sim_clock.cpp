@@ -7,7 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/os.h"
-#include "platform/sim/virtual_bus.h"
+#include "sim/virtual_bus.h"
 
 namespace maltor::platform {
 

@@ -2,17 +2,39 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <type_traits>
 
-#include "platform/sim/virtual_bus.h"
+#include "platform/usb.h"
+#include "sim/virtual_bus.h"
 
 namespace maltor::platform {
 
-using sim::sim_io;
+using sim::IoState;
 using sim::SimIo;
 using sim::VirtualBus;
 using sim::VirtualDevice;
 
+// The bus's handles are the platform's handles, passed through unchanged.
+static_assert(std::is_same_v<sim::Handle, Handle> && sim::kNoHandle == kInvalidHandle);
+static_assert(sizeof(SimIo) <= sizeof(IoRecord::opaque));
+
 namespace {
+
+SimIo& sim_io(IoRecord& io) {
+  return *reinterpret_cast<SimIo*>(io.opaque);
+}
+
+IoStatus status_of(IoState state) {
+  switch (state) {
+    case IoState::kPending:
+      return IoStatus::kPending;
+    case IoState::kDone:
+      return IoStatus::kDone;
+    case IoState::kFailed:
+      break;
+  }
+  return IoStatus::kFailed;
+}
 
 std::uint64_t this_thread_tag() {
   return std::hash<std::thread::id>{}(std::this_thread::get_id());
@@ -100,7 +122,7 @@ bool query_endpoint_count(Handle usb, std::uint8_t alternate_setting, std::uint8
 void io_open(IoRecord& io, bool manual_reset) {
   std::memset(&io, 0, sizeof io);
   sim_io(io).manual_reset = manual_reset;
-  sim_io(io).status = IoStatus::kFailed;
+  sim_io(io).status = IoState::kFailed;
 }
 
 void io_close(IoRecord& io) {
@@ -122,7 +144,7 @@ IoStatus backend::pipe_write_async(Handle usb, std::uint8_t pipe, const std::uin
   io.thread = this_thread_tag();
   bus.trace(*device, pipe, data, length);
   if (!device->model.write(pipe, data, length)) return IoStatus::kFailed;
-  bus.complete(io, IoStatus::kDone, length);
+  bus.complete(io, IoState::kDone, length);
   bus.pump(*device);
   return IoStatus::kPending;
 }
@@ -140,7 +162,7 @@ IoStatus backend::pipe_read_async(Handle usb, std::uint8_t pipe, std::uint8_t* b
   io.length = length;
   io.pipe = pipe;
   io.thread = this_thread_tag();
-  io.status = IoStatus::kPending;
+  io.status = IoState::kPending;
   io.signalled = false;
   io.outstanding = true;
   io.next = nullptr;
@@ -169,12 +191,12 @@ IoStatus backend::io_result(Handle, IoRecord& record, bool wait, std::uint32_t* 
   VirtualBus& bus = VirtualBus::get();
   std::unique_lock held(bus.lock);
   SimIo& io = sim_io(record);
-  if (io.status == IoStatus::kPending) {
+  if (io.status == IoState::kPending) {
     if (!wait) return IoStatus::kIncomplete;
-    bus.changed.wait(held, [&] { return io.status != IoStatus::kPending; });
+    bus.changed.wait(held, [&] { return io.status != IoState::kPending; });
   }
-  *count = io.status == IoStatus::kDone ? io.count : 0;
-  return io.status;
+  *count = io.status == IoState::kDone ? io.count : 0;
+  return status_of(io.status);
 }
 
 bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
@@ -184,7 +206,7 @@ bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
   if (device == nullptr) return false;
   for (SimIo* io = device->reads; io != nullptr;) {
     SimIo* next = io->next;
-    if (io->pipe == pipe) bus.complete(*io, IoStatus::kFailed, 0);
+    if (io->pipe == pipe) bus.complete(*io, IoState::kFailed, 0);
     io = next;
   }
   return true;
@@ -198,7 +220,7 @@ void cancel_io(Handle file) {
   const std::uint64_t caller = this_thread_tag();
   for (SimIo* io = device->reads; io != nullptr;) {
     SimIo* next = io->next;
-    if (io->thread == caller) bus.complete(*io, IoStatus::kFailed, 0);
+    if (io->thread == caller) bus.complete(*io, IoState::kFailed, 0);
     io = next;
   }
 }
@@ -225,7 +247,7 @@ bool backend::pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer
   VirtualBus& bus = VirtualBus::get();
   std::unique_lock held(bus.lock);
   SimIo& io = sim_io(record);
-  const auto done = [&] { return io.status != IoStatus::kPending; };
+  const auto done = [&] { return io.status != IoState::kPending; };
   // A read still pending is still listed on its device, so the device is
   // alive; one that completed (perhaps by a reset) may name a freed device.
   if (!done()) {
@@ -236,10 +258,10 @@ bool backend::pipe_read_sync(Handle usb, std::uint8_t pipe, std::uint8_t* buffer
       bus.changed.wait(held, done);
     }
   }
-  if (!done()) bus.complete(io, IoStatus::kFailed, 0);  // timed out
+  if (!done()) bus.complete(io, IoState::kFailed, 0);  // timed out
   bus.unlink(io);
-  *count = io.status == IoStatus::kDone ? io.count : 0;
-  return io.status == IoStatus::kDone;
+  *count = io.status == IoState::kDone ? io.count : 0;
+  return io.status == IoState::kDone;
 }
 
 bool backend::pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* data,

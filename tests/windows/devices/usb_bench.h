@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sim/model/device_model.h"
+#include "sim/model/device_model.h"
 #include "standin/standin_bus.h"
 
 namespace maltor::standin {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/sim/model/can_state.h"
-#include "platform/sim/model/transfer_state.h"
+#include "sim/model/can_state.h"
+#include "sim/model/transfer_state.h"
 
 namespace maltor::sim {
 

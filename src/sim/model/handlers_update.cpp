@@ -4,8 +4,8 @@
 // configuration frames, as every other kind does.
 #include <cstring>
 
-#include "platform/sim/model/command_handlers.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/command_handlers.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 

@@ -1,9 +1,9 @@
-#include "platform/sim/model/device_model.h"
+#include "sim/model/device_model.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/model/command_handlers.h"
+#include "sim/model/command_handlers.h"
 
 namespace maltor::sim {
 

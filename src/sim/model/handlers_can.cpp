@@ -6,9 +6,9 @@
 // when the interface is on after the command, else 0.
 #include <cstring>
 
-#include "platform/sim/model/can_state.h"
-#include "platform/sim/model/command_handlers.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/can_state.h"
+#include "sim/model/command_handlers.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 

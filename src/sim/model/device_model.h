@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
-#include "platform/sim/model/device_content.h"
-#include "platform/sim/model/reply_queue.h"
-#include "platform/sim/model/update_state.h"
+#include "sim/model/device_content.h"
+#include "sim/model/reply_queue.h"
+#include "sim/model/update_state.h"
 
 namespace maltor::sim {
 

@@ -1,4 +1,4 @@
-#include "platform/sim/model/update_state.h"
+#include "sim/model/update_state.h"
 
 #include <cstring>
 

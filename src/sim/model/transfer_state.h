@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/sim/model/update_state.h"
+#include "sim/model/update_state.h"
 
 namespace maltor::sim {
 

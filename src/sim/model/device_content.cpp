@@ -1,4 +1,4 @@
-#include "platform/sim/model/device_content.h"
+#include "sim/model/device_content.h"
 
 #include <cstdio>
 #include <cstring>

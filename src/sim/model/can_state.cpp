@@ -1,4 +1,4 @@
-#include "platform/sim/model/can_state.h"
+#include "sim/model/can_state.h"
 
 namespace maltor::sim {
 

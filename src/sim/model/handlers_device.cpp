@@ -1,8 +1,8 @@
 // Identity, version, clock and settings commands of the virtual device.
 #include <cstring>
 
-#include "platform/sim/model/command_handlers.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/command_handlers.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 

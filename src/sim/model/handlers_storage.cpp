@@ -3,8 +3,8 @@
 // two short identity frames.
 #include <cstring>
 
-#include "platform/sim/model/command_handlers.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/command_handlers.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 

@@ -9,8 +9,8 @@
 // (the device does not restart after it).
 #include <cstring>
 
-#include "platform/sim/model/command_handlers.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/command_handlers.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 

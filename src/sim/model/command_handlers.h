@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/sim/model/device_content.h"
+#include "sim/model/device_content.h"
 
 namespace maltor::sim {
 

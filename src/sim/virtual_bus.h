@@ -9,17 +9,21 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/sim/model/device_model.h"
-#include "platform/usb.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 
-using platform::Handle;
-using platform::IoStatus;
+// A handle names a device and its plug generation; all bits set names none.
+using Handle = std::uint64_t;
+inline constexpr Handle kNoHandle = ~Handle{0};
+
+// Where a transfer stands: completed with or without its bytes, or running.
+enum class IoState : std::uint8_t { kDone, kPending, kFailed };
 
 struct VirtualDevice;
 
-// The state of one overlapped transfer, kept inside the core's IoRecord.
+// The state of one overlapped transfer. The backend keeps it inside the
+// host's own per-transfer record, so starting a transfer never allocates.
 struct SimIo {
   VirtualDevice* device;
   std::uint8_t* buffer;
@@ -27,18 +31,12 @@ struct SimIo {
   std::uint64_t thread;  // issuing thread, for cancel_io
   std::uint32_t length;
   std::uint32_t count;
-  IoStatus status;
+  IoState status;
   std::uint8_t pipe;
   bool outstanding;
   bool signalled;
   bool manual_reset;
 };
-static_assert(sizeof(SimIo) <= sizeof(platform::IoRecord));
-
-inline SimIo& sim_io(platform::IoRecord& io) {
-  return *reinterpret_cast<SimIo*>(io.opaque);
-}
-
 struct VirtualDevice {
   VirtualDevice(std::int32_t id, std::uint8_t kind, std::uint8_t speed);
 
@@ -91,7 +89,7 @@ class VirtualBus {
   // ---- transfers (lock held) ----
   // Completes outstanding reads from what the device has ready.
   void pump(VirtualDevice& device);
-  void complete(SimIo& io, IoStatus status, std::uint32_t count);
+  void complete(SimIo& io, IoState status, std::uint32_t count);
   void unlink(SimIo& io);
 
   // ---- virtual clock (lock held) ----

@@ -1,6 +1,6 @@
 // Live and process data commands of the virtual device.
-#include "platform/sim/model/command_handlers.h"
-#include "platform/sim/model/device_model.h"
+#include "sim/model/command_handlers.h"
+#include "sim/model/device_model.h"
 
 namespace maltor::sim {
 

@@ -1,36 +1,28 @@
-#include "platform/sim/virtual_bus.h"
+#include "sim/virtual_bus.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "link/device_table.h"
+#include "sim/model/device_ids.h"
 
 namespace maltor::sim {
 
 namespace {
 
-// Foreign devices carry a vendor id no kind uses.
-void ids_of(std::uint8_t kind, std::uint16_t& vendor, std::uint16_t& product) {
-  vendor = 0x1234;
-  product = 0x5678;
-  for (const link::DeviceKind& known : link::kDeviceKinds) {
-    if (known.kind == kind) {
-      vendor = known.vendor_id;
-      product = known.product_id;
-    }
-  }
+// A kind the maker does not build answers as another maker's device.
+const UsbIdentity& identity_of(std::uint8_t kind) {
+  const UsbIdentity* identity = usb_identity(kind);
+  return identity != nullptr ? *identity : kForeignIdentity;
 }
 
 }  // namespace
 
 VirtualDevice::VirtualDevice(std::int32_t id_, std::uint8_t kind_, std::uint8_t speed_)
     : id(id_), kind(kind_), speed(speed_), model(kind_) {
-  std::uint16_t vendor = 0;
-  std::uint16_t product = 0;
-  ids_of(kind, vendor, product);
+  const UsbIdentity& ids = identity_of(kind);
   std::snprintf(path, sizeof path,
                 "\\\\?\\usb#vid_%04x&pid_%04x#sim%05d#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
-                vendor, product, static_cast<int>(id));
+                ids.vendor, ids.product, static_cast<int>(id));
   // Each device its own serial number and port, both from its id.
   char own_serial[16];
   char own_location[16];
@@ -46,16 +38,14 @@ bool VirtualDevice::set_identity(const char* new_serial, const char* new_locatio
   }
   if (new_serial != nullptr) std::snprintf(serial, sizeof serial, "%s", new_serial);
   if (new_location != nullptr) std::snprintf(location, sizeof location, "%s", new_location);
-  std::uint16_t vendor = 0;
-  std::uint16_t product = 0;
-  ids_of(kind, vendor, product);
+  const UsbIdentity& ids = identity_of(kind);
   // As Windows names them: the serial when there is one, else a generated name.
   if (serial[0] != '\0') {
-    std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\%s", vendor, product,
-                  serial);
+    std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\%s", ids.vendor,
+                  ids.product, serial);
   } else {
-    std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\6&SIM&%d", vendor,
-                  product, static_cast<int>(id));
+    std::snprintf(instance_id, sizeof instance_id, "USB\\VID_%04X&PID_%04X\\6&SIM&%d", ids.vendor,
+                  ids.product, static_cast<int>(id));
   }
   return true;
 }
@@ -87,7 +77,7 @@ bool VirtualBus::unplug(VirtualDevice& device) {
   while (at < order_count_ && order_[at] != &device) ++at;
   for (int i = at; i + 1 < order_count_; ++i) order_[i] = order_[i + 1];
   if (at < order_count_) --order_count_;
-  while (device.reads != nullptr) complete(*device.reads, IoStatus::kFailed, 0);
+  while (device.reads != nullptr) complete(*device.reads, IoState::kFailed, 0);
   changed.notify_all();
   return true;
 }
@@ -132,14 +122,14 @@ Handle VirtualBus::usb_handle(const VirtualDevice& device) const {
 }
 
 VirtualDevice* VirtualBus::by_handle(Handle handle) {
-  if (handle == platform::kInvalidHandle) return nullptr;
+  if (handle == kNoHandle) return nullptr;
   VirtualDevice* device = by_id(static_cast<std::int32_t>(handle >> 32));
   if (device == nullptr || !device->plugged) return nullptr;
   if (static_cast<std::uint32_t>(handle >> 1 & 0x7FFFFFFF) != device->generation) return nullptr;
   return device;
 }
 
-void VirtualBus::complete(SimIo& io, IoStatus status, std::uint32_t count) {
+void VirtualBus::complete(SimIo& io, IoState status, std::uint32_t count) {
   unlink(io);
   io.status = status;
   io.count = count;
@@ -173,7 +163,7 @@ void VirtualBus::pump(VirtualDevice& device) {
       if (!oldest || !device.model.readable(io->pipe)) continue;
       const std::uint32_t n = device.model.read(io->pipe, io->buffer, io->length);
       trace(device, io->pipe, io->buffer, n);
-      complete(*io, IoStatus::kDone, n);
+      complete(*io, IoState::kDone, n);
       progressed = true;
       break;
     }

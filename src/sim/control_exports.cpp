@@ -2,8 +2,9 @@
 #include <cstring>
 
 #include "MaltorUSBdrv_sim.h"
-#include "platform/sim/model/can_state.h"
-#include "platform/sim/virtual_bus.h"
+#include "sim/model/can_state.h"
+#include "sim/model/device_ids.h"
+#include "sim/virtual_bus.h"
 
 using maltor::sim::FaultKind;
 using maltor::sim::VirtualBus;
@@ -12,7 +13,7 @@ using maltor::sim::VirtualDevice;
 namespace {
 
 bool known_kind(std::uint8_t kind) {
-  return kind == MALTOR_SIM_FOREIGN || kind == 1 || kind == 2 || kind == 3 || kind == 5;
+  return kind == MALTOR_SIM_FOREIGN || maltor::sim::usb_identity(kind) != nullptr;
 }
 
 bool known_speed(std::uint32_t speed) {

@@ -1,0 +1,28 @@
+# Fails when a source file under DIR includes a project header from outside
+# the folders it may use. Quoted includes name a path under src/ (the first
+# folder must be one of ALLOWED) or a public header under include/.
+#   cmake -DROOT=<source dir> -DDIR=<folder under src> -DALLOWED=<a,b> -P check_includes.cmake
+cmake_minimum_required(VERSION 3.20)
+string(REPLACE "," ";" ALLOWED "${ALLOWED}")
+file(GLOB_RECURSE files "${ROOT}/src/${DIR}/*.h" "${ROOT}/src/${DIR}/*.cpp")
+if(NOT files)
+  message(FATAL_ERROR "no sources under src/${DIR}")
+endif()
+set(wrong "")
+foreach(file IN LISTS files)
+  file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
+    if(EXISTS "${ROOT}/include/${header}")
+      continue()
+    endif()
+    string(REGEX REPLACE "/.*" "" top "${header}")
+    if(NOT header MATCHES "/" OR NOT top IN_LIST ALLOWED)
+      file(RELATIVE_PATH where "${ROOT}" "${file}")
+      string(APPEND wrong "\n  ${where}: ${header}")
+    endif()
+  endforeach()
+endforeach()
+if(wrong)
+  message(FATAL_ERROR "src/${DIR} may include only ${ALLOWED} and include/:${wrong}")
+endif()
