@@ -15,37 +15,25 @@ namespace maltor::test {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using sim::DeviceModel;
 using sim::FaultKind;
 
-long elapsed_ms(Clock::time_point since) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-// Polls `done` until it holds or `limit_ms` of real time passed: for what
-// another thread or the bus brings about.
-template <typename Done>
-bool eventually(Done done, long limit_ms = 3000) {
-  const Clock::time_point start = Clock::now();
-  while (!done()) {
-    if (elapsed_ms(start) > limit_ms) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
-
-struct Firmware {
-  std::uint8_t result = 0xFF;
-  std::uint16_t word = 0;
-  std::uint8_t bytes[3] = {};
-};
-
 Firmware firmware(DeviceRig& rig) {
-  Firmware out;
-  out.result =
-      rig.api().SCGetFirmwareVersion(&out.word, &out.bytes[0], &out.bytes[1], &out.bytes[2]);
+  return test::firmware(rig.api());
+}
+
+std::uint8_t detail_kind(DeviceRig& rig) {
+  MaltorErrorDetail detail{};
+  return rig.api().MaltorGetLastError(&detail);
+}
+
+// The sequence bytes of the last `n` frames on the logger's command pipe.
+std::vector<std::uint8_t> last_sequences(DeviceRig& rig, std::size_t n) {
+  const std::vector<FrameHead> frames = rig.frames_written(Port::kLogger);
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = frames.size() > n ? frames.size() - n : 0; i < frames.size(); ++i) {
+    out.push_back(frames[i][0]);
+  }
   return out;
 }
 
@@ -76,6 +64,13 @@ void discovery_in_bus_order(DeviceRig& rig) {
   EXPECT_EQ(record.device_kind, 1);
   const std::uint64_t handle = record.file_handle;  // by value: the record is byte-packed
   EXPECT_NE(handle, ~std::uint64_t{0});
+  EXPECT_TRUE(rig.device_open(Port::kLogger));
+  EXPECT_TRUE(rig.device_open(Port::kSecond));
+  EXPECT_FALSE(rig.device_open(Port::kForeign));
+  rig.api().CloseDevice();
+  EXPECT_FALSE(rig.device_open(Port::kLogger)) << "CloseDevice released interface 0";
+  ASSERT_EQ(rig.api().DeviceIsReady(), 4);
+  EXPECT_EQ(kind_in_slot_zero(rig), 1);
 
   // With the logger gone, the device on port 2 is next; the foreign one on
   // port 3 never is.
@@ -150,6 +145,14 @@ void standard_exchange(DeviceRig& rig) {
     EXPECT_EQ(got.bytes[2], 0xE5);
   }
   EXPECT_EQ(rig.pending_reads(Port::kLogger, sim::kCommandIn), 0);
+  const std::vector<FrameHead> frames = rig.frames_written(Port::kLogger);
+  ASSERT_GE(frames.size(), 3u);
+  for (std::size_t i = frames.size() - 3; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i][3], 0x02) << i;
+  }
+  for (std::size_t i = frames.size() - 2; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i][0], static_cast<std::uint8_t>(frames[i - 1][0] + 1)) << i;
+  }
 }
 
 void reply_that_never_comes(DeviceRig& rig) {
@@ -162,10 +165,14 @@ void reply_that_never_comes(DeviceRig& rig) {
   EXPECT_GE(waited, 950);  // SCSetHWSettings reads with its 1,000 ms header timeout
   EXPECT_LT(waited, 3000);
   EXPECT_EQ(rig.pending_reads(Port::kLogger, sim::kCommandIn), 0) << "the read was aborted";
+  EXPECT_EQ(detail_kind(rig), MALTOR_DETAIL_DEVICE) << "the device kept quiet; USB did not fail";
   // The counter moved on with the lost frame: the next reply matches the next frame.
   const Firmware got = firmware(rig);
   EXPECT_EQ(got.result, MALTOR_OK);
   EXPECT_EQ(got.word, 0x0203);
+  const std::vector<std::uint8_t> sequences = last_sequences(rig, 2);
+  ASSERT_EQ(sequences.size(), 2u);
+  EXPECT_EQ(sequences[1], static_cast<std::uint8_t>(sequences[0] + 1));
 }
 
 void short_reply(DeviceRig& rig) {
@@ -341,6 +348,10 @@ void unplug_during_a_read_then_rediscovery(DeviceRig& rig) {
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(firmware(rig).result, MALTOR_ERR_EXCHANGE);
   EXPECT_LT(elapsed_ms(start), 2000) << "the read failed at once, not after its 5,000 ms wait";
+  // Every later transfer on the vanished device fails at its start.
+  const Clock::time_point again = Clock::now();
+  EXPECT_EQ(firmware(rig).result, MALTOR_ERR_EXCHANGE);
+  EXPECT_LT(elapsed_ms(again), 1000);
 
   rig.unplug(Port::kLogger);
   EXPECT_EQ(rig.api().DeviceIsReady(), 0);
@@ -378,14 +389,16 @@ void speed_query_fails_while_plugged(DeviceRig& rig) {
 
 // ---- The platform calls on their own --------------------------------------
 
-// The logger opened through the platform layer, as discovery opens it.
-class OpenedLogger {
+// A device opened through the platform layer, as discovery opens it: the
+// first whose instance id starts with `id`.
+class OpenedDevice {
  public:
-  OpenedLogger() {
+  explicit OpenedDevice(const char* id = "USB\\VID_4D54&PID_0001") : id_(id) {
     platform::enumerate_devices(
         [](void* self, const platform::DeviceEntry& entry) {
-          if (std::strncmp(entry.instance_id, "USB\\VID_4D54&PID_0001", 21) != 0) return true;
-          auto& opened = *static_cast<OpenedLogger*>(self);
+          auto& opened = *static_cast<OpenedDevice*>(self);
+          if (std::strncmp(entry.instance_id, opened.id_, std::strlen(opened.id_)) != 0)
+            return true;
           opened.file = platform::open_device_file(entry.path);
           if (opened.file != platform::kInvalidHandle)
             opened.usb = platform::usb_initialize(opened.file);
@@ -393,16 +406,35 @@ class OpenedLogger {
         },
         this);
   }
-  ~OpenedLogger() {
+  ~OpenedDevice() {
     if (usb != platform::kInvalidHandle) platform::usb_free(usb);
     platform::close_device_file(file);
   }
-  OpenedLogger(const OpenedLogger&) = delete;
-  OpenedLogger& operator=(const OpenedLogger&) = delete;
+  OpenedDevice(const OpenedDevice&) = delete;
+  OpenedDevice& operator=(const OpenedDevice&) = delete;
 
   platform::Handle file = platform::kInvalidHandle;
   platform::Handle usb = platform::kInvalidHandle;
+
+ private:
+  const char* id_;
 };
+using OpenedLogger = OpenedDevice;
+
+// The speed query answers as WinUSB words it: 3 high speed, 1 full speed.
+void each_device_reports_its_speed(DeviceRig&) {
+  const struct {
+    const char* id;
+    std::uint8_t speed;
+  } rows[] = {{"USB\\VID_4D54&PID_0001", 3}, {"USB\\VID_4D54&PID_0002", 1}};
+  for (const auto& row : rows) {
+    OpenedDevice device(row.id);
+    ASSERT_NE(device.usb, platform::kInvalidHandle) << row.id;
+    std::uint8_t speed = 0;
+    ASSERT_TRUE(platform::query_device_speed(device.usb, &speed)) << row.id;
+    EXPECT_EQ(speed, row.speed) << row.id;
+  }
+}
 
 // The model sends one 512-byte live record, bytes 0, 1, 2, ...
 void send_live_record(DeviceRig& rig) {
@@ -519,6 +551,7 @@ const DeviceCase kDeviceCases[] = {
     {"LoggerUpdateWithItsTail", logger_update_with_its_tail},
     {"UnplugDuringAReadThenRediscovery", unplug_during_a_read_then_rediscovery},
     {"SpeedQueryFailsWhilePlugged", speed_query_fails_while_plugged},
+    {"EachDeviceReportsItsSpeed", each_device_reports_its_speed},
     {"ReadPendingBetweenCalls", read_pending_between_calls},
     {"SynchronousTransfersAndThePipeTimeout", synchronous_transfers_and_the_pipe_timeout},
     {"ReadTimingOutPartWayKeepsItsBytes", read_timing_out_part_way_keeps_its_bytes},

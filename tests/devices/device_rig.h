@@ -6,9 +6,13 @@
 // kind-2 device (full speed, serial MTR0002), port 3 a foreign device.
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "MaltorUSBdrv.h"
 #include "sim/model/device_model.h"
@@ -32,7 +36,8 @@ namespace maltor::test {
   X(UpdateLoggerFirmware)             \
   X(MaltorWaitForUpdate)              \
   X(MaltorListDevices)                \
-  X(MaltorSelectDevice)
+  X(MaltorSelectDevice)               \
+  X(MaltorGetLastError)
 
 struct Exports {
 #define MALTOR_EXPORT_FIELD(name) decltype(&::name) name;
@@ -54,6 +59,10 @@ bool find_exports(Exports& exports, Lookup lookup) {
 
 enum class Port { kLogger, kSecond, kForeign };
 
+// The first bytes of a frame the device took on its command pipe: sequence,
+// length (two bytes, least significant first) and command code.
+using FrameHead = std::array<std::uint8_t, 4>;
+
 class DeviceRig {
  public:
   virtual const Exports& api() = 0;
@@ -73,9 +82,49 @@ class DeviceRig {
   virtual int pending_reads(Port port, std::uint8_t endpoint) = 0;
   // A path for a file the library writes, in the host's form.
   virtual std::string scratch_file(const char* name) = 0;
+  // The frames the device took on its command pipe since fresh(), oldest first.
+  virtual std::vector<FrameHead> frames_written(Port port) = 0;
 
  protected:
   ~DeviceRig() = default;
 };
+
+using Clock = std::chrono::steady_clock;
+
+inline long elapsed_ms(Clock::time_point since) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Polls `done` until it holds or `limit_ms` of real time passed: for what
+// another thread or the bus brings about.
+template <typename Done>
+bool eventually(Done done, long limit_ms = 3000) {
+  const Clock::time_point start = Clock::now();
+  while (!done()) {
+    if (elapsed_ms(start) > limit_ms) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+struct Firmware {
+  std::uint8_t result = 0xFF;
+  std::uint16_t word = 0;
+  std::uint8_t bytes[3] = {};
+};
+
+inline Firmware firmware(const Exports& api) {
+  Firmware out;
+  out.result = api.SCGetFirmwareVersion(&out.word, &out.bytes[0], &out.bytes[1], &out.bytes[2]);
+  return out;
+}
+
+// A choice no device answers to releases every device the library holds;
+// clearing it leaves discovery free to find them all again.
+inline void release_every_device(const Exports& api) {
+  api.MaltorSelectDevice("no device has this id");
+  api.MaltorSelectDevice(nullptr);
+}
 
 }  // namespace maltor::test

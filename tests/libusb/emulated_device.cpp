@@ -157,6 +157,7 @@ void EmulatedDevice::break_configuration(bool broken) {
 void EmulatedDevice::reset_model() {
   std::lock_guard held(mutex_);
   if (model_ != nullptr) model_ = std::make_unique<sim::DeviceModel>(description_.kind);
+  frames_.clear();
   split_bulk_ = false;
 }
 
@@ -251,6 +252,9 @@ void EmulatedDevice::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
     const bool taken = model_->write(endpoint, buffer != nullptr ? buffer->data : nullptr,
                                      static_cast<std::uint32_t>(request.buffer_length));
     finish(urb, taken ? 0 : -EPIPE, taken ? request.buffer_length : 0);
+    if (taken && endpoint == sim::kCommandOut && request.buffer_length >= 4) {
+      frames_.push_back({buffer->data[0], buffer->data[1], buffer->data[2], buffer->data[3]});
+    }
   }
   urbs_.push_back(urb);
   // A device armed to vanish does so while the host waits for its reply.

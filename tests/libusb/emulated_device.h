@@ -7,6 +7,7 @@
 
 #include <umockdev.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,13 @@ class EmulatedDevice {
   // IN transfers submitted on `endpoint` and still waiting for data.
   int pending_reads(std::uint8_t endpoint);
 
+  // The first four bytes of each frame the model took on its command pipe
+  // since the last reset_model(), oldest first.
+  std::vector<std::array<std::uint8_t, 4>> frames_written() {
+    std::lock_guard held(mutex_);
+    return frames_;
+  }
+
   const DeviceDescription& description() const { return description_; }
 
  private:
@@ -102,6 +110,7 @@ class EmulatedDevice {
   UMockdevIoctlBase* handler_ = nullptr;
   std::mutex mutex_;
   std::unique_ptr<sim::DeviceModel> model_;
+  std::vector<std::array<std::uint8_t, 4>> frames_;
   std::vector<Urb> urbs_;                    // submitted and not yet reaped, oldest first
   UMockdevIoctlClient* claimant_ = nullptr;  // referenced while it holds interface 0
   int device_number_ = 0;

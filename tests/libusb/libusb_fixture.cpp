@@ -1,7 +1,10 @@
 #include "libusb_fixture.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace maltor::test {
 
@@ -45,17 +48,83 @@ EmulatedBus& bus() {
   return *made;
 }
 
+// The device cases' rig over the umockdev bus.
+class LibusbRig final : public DeviceRig {
+ public:
+  LibusbRig() {
+#define MALTOR_EXPORT_TAKE(name) api_.name = &::name;
+    MALTOR_DEVICE_CASE_EXPORTS(MALTOR_EXPORT_TAKE)
+#undef MALTOR_EXPORT_TAKE
+  }
+
+  const Exports& api() override {
+    return api_;
+  }
+
+  void fresh() override {
+    for (EmulatedDevice* device : {bus().logger.get(), bus().second.get(), bus().foreign.get()}) {
+      if (!device->plugged()) device->plug();
+      device->reset_model();
+      device->break_configuration(false);
+    }
+    release_every_device(api_);
+  }
+  void plug(Port port) override {
+    device(port).plug();
+  }
+  void unplug(Port port) override {
+    device(port).unplug();
+  }
+  void with_model(Port port, const std::function<void(sim::DeviceModel&)>& work) override {
+    device(port).with_model([&](sim::DeviceModel& model) {
+      work(model);
+      return 0;
+    });
+  }
+  void split_transfers(Port port) override {
+    device(port).split_bulk_transfers();
+  }
+  void break_speed_query(Port port, bool broken) override {
+    device(port).break_configuration(broken);
+  }
+  bool device_open(Port port) override {
+    return device(port).claimed();
+  }
+  int pending_reads(Port port, std::uint8_t endpoint) override {
+    return device(port).pending_reads(endpoint);
+  }
+  std::string scratch_file(const char* name) override {
+    return "/tmp/maltor-libusb-" + std::to_string(getpid()) + "-" + name;
+  }
+  std::vector<FrameHead> frames_written(Port port) override {
+    return device(port).frames_written();
+  }
+
+ private:
+  static EmulatedDevice& device(Port port) {
+    switch (port) {
+      case Port::kLogger:
+        return *bus().logger;
+      case Port::kSecond:
+        return *bus().second;
+      default:
+        return *bus().foreign;
+    }
+  }
+
+  Exports api_{};
+};
+
+DeviceRig& device_rig() {
+  static LibusbRig rig;
+  return rig;
+}
+
 void LibusbTest::SetUp() {
   const char* preload = std::getenv("LD_PRELOAD");
   ASSERT_TRUE(preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr)
       << "run under umockdev-wrapper (ctest does), or with LD_PRELOAD=libumockdev-preload.so.0";
-  for (EmulatedDevice* device : {bus().logger.get(), bus().second.get(), bus().foreign.get()}) {
-    if (!device->plugged()) device->plug();
-    device->reset_model();
-  }
-  link::ResetDeviceTable();
-  link::g_sequence = 0;
-  link::g_high_speed = 0;
+  device_rig().fresh();
 }
 
 // The bus as every test finds it: three devices, none chosen.

@@ -9,16 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdint>
 #include <memory>
-#include <thread>
 
 #include "MaltorUSBdrv.h"
+#include "device_rig.h"
 #include "emulated_device.h"
-#include "link/device_table.h"
-#include "link/exchange.h"
-#include "platform/usb.h"
 
 namespace maltor::test {
 
@@ -33,6 +28,8 @@ struct EmulatedBus {
 // The bus, created on first use.
 EmulatedBus& bus();
 
+// Each test starts from the device cases' rig: the three devices plugged in
+// with fresh models, none held by the library.
 class LibusbTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -41,30 +38,8 @@ class LibusbTest : public ::testing::Test {
   // Discovery through the exports; slot 0 then holds the logger on port 1.
   void connect() { ASSERT_EQ(DeviceIsReady(), 4); }
 
-  // Read by value: the table is byte-packed.
-  static bool slot_open(int slot) { return link::g_table.slots[slot].usb != link::kInvalidHandle; }
-
   static EmulatedDevice& logger() { return *bus().logger; }
-  static EmulatedDevice& second() { return *bus().second; }
   static EmulatedDevice& third() { return *bus().third; }
-
-  using Clock = std::chrono::steady_clock;
-  static long elapsed_ms(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-  }
-
-  // Polls `done` until it holds or `limit_ms` of real time passed. For
-  // conditions that another thread or libusb's hotplug handling brings about.
-  template <typename Done>
-  static bool eventually(Done done, long limit_ms = 2000) {
-    const Clock::time_point start = Clock::now();
-    while (!done()) {
-      if (elapsed_ms(start) > limit_ms) return false;
-      std::this_thread::yield();
-    }
-    return true;
-  }
 };
 
 }  // namespace maltor::test

@@ -2,12 +2,13 @@
 // a child of this program and inherits the testbed, so its look at sysfs and
 // /dev/bus/usb sees the emulated bus.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <umockdev.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tool_process.h"
 
 namespace {
 
@@ -48,23 +49,9 @@ std::string interface_record(int port, const char* driver) {
   return text;
 }
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;
-};
-
-ToolRun doctor() {
-  const std::string command =
-      std::string("'") + MALTOR_TOOL_PATH + "' --lib '" + MALTOR_LIBRARY + "' doctor --json";
-  ToolRun run;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+maltor::test::ToolRun doctor() {
+  return maltor::test::run_shell(std::string("'") + MALTOR_TOOL_PATH + "' --lib '" +
+                                 MALTOR_LIBRARY + "' doctor --json");
 }
 
 TEST(DoctorTest, EachCheckSaysWhatItFoundOnTheEmulatedBus) {
@@ -100,7 +87,7 @@ TEST(DoctorTest, EachCheckSaysWhatItFoundOnTheEmulatedBus) {
       ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, record.c_str(), &error))
           << (error != nullptr ? error->message : "");
     }
-    const ToolRun run = doctor();
+    const maltor::test::ToolRun run = doctor();
     // The library loads; the device checks decide.
     EXPECT_NE(run.out.find(R"({"check":"library","status":"ok")"), std::string::npos) << run.out;
     for (const std::string& text : c.expected) {

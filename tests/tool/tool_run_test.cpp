@@ -3,7 +3,6 @@
 // device.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,15 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "tool_process.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using maltor::test::ToolRun;
 
 std::string read_file(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
@@ -53,15 +50,7 @@ class ToolRunTest : public testing::Test {
     const std::string err_path = path("stderr.txt");
     const std::string command =
         prefix + " '" + MALTOR_TOOL_PATH + "' --sim " + args + " </dev/null 2>'" + err_path + "'";
-    ToolRun run;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      run.out.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ToolRun run = maltor::test::run_shell(command);
     run.err = read_file(err_path);
     return run;
   }

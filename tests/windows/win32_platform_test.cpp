@@ -1,5 +1,5 @@
 // The Windows platform layer against the real system calls (run under wine in
-// a cross-build): handle values, overlapped records, error mapping, clocks and
+// a cross-build): handle values, overlapped records, clocks and
 // the executable's folder.
 #include <gtest/gtest.h>
 
@@ -20,22 +20,6 @@ namespace {
 bool under_wine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-TEST(Win32ErrorMapping, SystemErrorsMapToTheStatusesTheCoreTellsApart) {
-  const struct {
-    DWORD error;
-    IoStatus status;
-  } cases[] = {
-      {ERROR_IO_PENDING, IoStatus::kPending}, {ERROR_IO_INCOMPLETE, IoStatus::kIncomplete},
-      {ERROR_NOACCESS, IoStatus::kNoAccess},  {ERROR_FILE_NOT_FOUND, IoStatus::kGone},
-      {ERROR_SEM_TIMEOUT, IoStatus::kFailed}, {ERROR_OPERATION_ABORTED, IoStatus::kFailed},
-      {ERROR_GEN_FAILURE, IoStatus::kFailed}, {ERROR_INVALID_HANDLE, IoStatus::kFailed},
-      {ERROR_BAD_COMMAND, IoStatus::kFailed}, {ERROR_DEVICE_NOT_CONNECTED, IoStatus::kFailed},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(win32::io_status_from_error(c.error), c.status) << "error " << c.error;
-  }
 }
 
 TEST(Win32Handles, InvalidHandleValueIsAllBitsSet) {

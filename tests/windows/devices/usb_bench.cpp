@@ -106,6 +106,7 @@ void UsbBench::reset(int device) {
   reset.speed_failures = 0;
   reset.max_request = 0;
   std::memset(reset.aborts, 0, sizeof reset.aborts);
+  reset.frames.clear();
 }
 
 void UsbBench::arm(int device, const PipeFault& fault) {
@@ -150,6 +151,11 @@ int UsbBench::initializations(int device) {
 int UsbBench::aborts(int device, UCHAR pipe) {
   std::lock_guard held(mutex_);
   return devices_[device].aborts[pipe_row(pipe)][pipe & 0x0F];
+}
+
+std::vector<std::array<std::uint8_t, 4>> UsbBench::frames_written(int device) {
+  std::lock_guard held(mutex_);
+  return devices_[device].frames;
 }
 
 std::string UsbBench::path(int device) {
@@ -558,6 +564,10 @@ bool UsbBench::advance(Transfer& transfer) {
     // The device refusing a write is a stalled pipe.
     const bool taken = device.model->write(transfer.pipe, transfer.data, transfer.length);
     if (taken) transfer.moved = transfer.length;
+    if (taken && transfer.pipe == sim::kCommandOut && transfer.length >= 4) {
+      const UCHAR* d = transfer.data;
+      device.frames.push_back({d[0], d[1], d[2], d[3]});
+    }
     finish(transfer, taken ? ERROR_SUCCESS : ERROR_GEN_FAILURE);
     return true;
   }

@@ -7,6 +7,7 @@
 // waits on the event run as they do against a device.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <list>
@@ -84,6 +85,9 @@ class UsbBench final : public Bus {
   int open_interfaces(int device);
   int initializations(int device);
   int aborts(int device, UCHAR pipe);
+  // The first four bytes of each frame the device took on its command pipe
+  // since its last reset, oldest first.
+  std::vector<std::array<std::uint8_t, 4>> frames_written(int device);
   std::string path(int device);
   std::string instance_id(int device);
 
@@ -129,6 +133,7 @@ class UsbBench final : public Bus {
     std::vector<PipeFault> faults;
     int initializations = 0;
     int aborts[2][16] = {};
+    std::vector<std::array<std::uint8_t, 4>> frames;
   };
   struct Interface {
     int device;

@@ -4,7 +4,6 @@
 // (its error mapping, cancelling a write, releasing SetupAPI's sets).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -83,6 +82,9 @@ class WineRig final : public DeviceRig {
     GetTempPathA(sizeof temp, temp);
     return std::string(temp) + name;
   }
+  std::vector<FrameHead> frames_written(Port port) override {
+    return bench_.frames_written(id(port));
+  }
 
  private:
   UsbBench bench_;
@@ -121,50 +123,53 @@ class WinusbBackend : public ::testing::Test {
   static UsbBench& bench() { return wine_rig().bench(); }
   static int logger() { return wine_rig().id(Port::kLogger); }
 
-  using Clock = std::chrono::steady_clock;
-  static long elapsed_ms(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-  }
-  static std::uint8_t firmware() {
-    std::uint16_t word = 0;
-    std::uint8_t a = 0, b = 0, c = 0;
-    return api().SCGetFirmwareVersion(&word, &a, &b, &c);
-  }
+  static std::uint8_t firmware() { return test::firmware(api()).result; }
 };
 
 // Each error a transfer can meet, at its start or at its completion: the
-// exchange fails at once (not after its 5,000 ms wait) and leaves nothing in
-// flight, and the next exchange works.
+// exchange fails at once (not after its 5,000 ms wait), leaves nothing in
+// flight and says whether the device was gone or the USB stack failed, and the
+// next exchange works. A write refused outright is aborted, unless access was
+// refused.
 struct TransferError {
   const char* name;
   PipeFault fault;
-  long max_ms;
+  std::uint8_t detail;
+  int write_aborts;
 };
 
 class WinusbTransferError : public WinusbBackend,
                             public ::testing::WithParamInterface<TransferError> {};
 
+constexpr std::uint8_t kGone = MALTOR_DETAIL_DEVICE;
+constexpr std::uint8_t kUsb = MALTOR_DETAIL_USB;
 const TransferError kTransferErrors[] = {
-    {"ReadRefusedDeviceGone", {0x82, Fault::kRefuse, ERROR_FILE_NOT_FOUND}, 1000},
-    {"ReadRefusedTimeout", {0x82, Fault::kRefuse, ERROR_SEM_TIMEOUT}, 1000},
-    {"ReadRefusedStall", {0x82, Fault::kRefuse, ERROR_GEN_FAILURE}, 1000},
-    {"ReadRefusedNotConnected", {0x82, Fault::kRefuse, ERROR_DEVICE_NOT_CONNECTED}, 1000},
-    {"ReadFailsLaterTimeout", {0x82, Fault::kFailLater, ERROR_SEM_TIMEOUT}, 1000},
-    {"ReadFailsLaterStall", {0x82, Fault::kFailLater, ERROR_GEN_FAILURE}, 1000},
-    {"ReadFailsLaterNotConnected", {0x82, Fault::kFailLater, ERROR_DEVICE_NOT_CONNECTED}, 1000},
-    {"WriteRefusedNoAccess", {0x02, Fault::kRefuse, ERROR_NOACCESS}, 1000},
-    {"WriteRefusedStall", {0x02, Fault::kRefuse, ERROR_GEN_FAILURE}, 1000},
-    {"WriteFailsLaterStall", {0x02, Fault::kFailLater, ERROR_GEN_FAILURE}, 1000},
-    {"WriteFailsLaterNotConnected", {0x02, Fault::kFailLater, ERROR_DEVICE_NOT_CONNECTED}, 1000},
+    {"ReadRefusedDeviceGone", {0x82, Fault::kRefuse, ERROR_FILE_NOT_FOUND}, kGone, 0},
+    {"ReadRefusedTimeout", {0x82, Fault::kRefuse, ERROR_SEM_TIMEOUT}, kUsb, 0},
+    {"ReadRefusedStall", {0x82, Fault::kRefuse, ERROR_GEN_FAILURE}, kUsb, 0},
+    {"ReadRefusedNotConnected", {0x82, Fault::kRefuse, ERROR_DEVICE_NOT_CONNECTED}, kUsb, 0},
+    {"ReadFailsLaterGone", {0x82, Fault::kFailLater, ERROR_FILE_NOT_FOUND}, kGone, 0},
+    {"ReadFailsLaterTimeout", {0x82, Fault::kFailLater, ERROR_SEM_TIMEOUT}, kUsb, 0},
+    {"ReadFailsLaterStall", {0x82, Fault::kFailLater, ERROR_GEN_FAILURE}, kUsb, 0},
+    {"ReadFailsLaterNotConnected", {0x82, Fault::kFailLater, ERROR_DEVICE_NOT_CONNECTED}, kUsb, 0},
+    {"WriteRefusedNoAccess", {0x02, Fault::kRefuse, ERROR_NOACCESS}, kUsb, 0},
+    {"WriteRefusedStall", {0x02, Fault::kRefuse, ERROR_GEN_FAILURE}, kUsb, 1},
+    {"WriteRefusedGone", {0x02, Fault::kRefuse, ERROR_FILE_NOT_FOUND}, kGone, 1},
+    {"WriteFailsLaterStall", {0x02, Fault::kFailLater, ERROR_GEN_FAILURE}, kUsb, 0},
+    {"WriteFailsLaterNotConnected", {0x02, Fault::kFailLater, ERROR_DEVICE_NOT_CONNECTED}, kUsb, 0},
 };
 
 TEST_P(WinusbTransferError, FailsTheExchangeAtOnce) {
+  const TransferError& c = GetParam();
   ASSERT_EQ(api().DeviceIsReady(), 4);
-  bench().arm(logger(), GetParam().fault);
+  bench().arm(logger(), c.fault);
+  const int aborts = bench().aborts(logger(), 0x02);
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(firmware(), MALTOR_ERR_EXCHANGE);
-  EXPECT_LT(elapsed_ms(start), GetParam().max_ms);
+  EXPECT_LT(elapsed_ms(start), 1000);
+  MaltorErrorDetail detail{};
+  EXPECT_EQ(api().MaltorGetLastError(&detail), c.detail) << detail.text;
+  EXPECT_EQ(bench().aborts(logger(), 0x02) - aborts, c.write_aborts);
   EXPECT_EQ(bench().pending(logger(), 0x82), 0);
   EXPECT_EQ(bench().pending(logger(), 0x02), 0);
   EXPECT_EQ(firmware(), MALTOR_OK);

@@ -1,6 +1,6 @@
-// A download whose file fails, over libusb: the stream is still read to its
-// end, so the device is left idle, and the error detail tells what the file
-// did not take.
+// What the error detail tells over libusb: a download whose file fails (the
+// stream is still read to its end, so the device is left idle), and a device
+// that vanished.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +40,24 @@ TEST_F(LibusbTest, DownloadIntoAFailingFileIsReportedAndLeavesTheDeviceIdle) {
   EXPECT_EQ(MaltorGetLastError(nullptr), MALTOR_DETAIL_NONE);
   EXPECT_EQ(std::filesystem::file_size(good), 32768u);
   std::filesystem::remove_all(folder);
+}
+
+// libusb reports a vanished device as gone (ENODEV), during the read it
+// vanished in and at the start of every later transfer.
+TEST_F(LibusbTest, AVanishedDeviceIsReportedGone) {
+  connect();
+  logger().with_model([](sim::DeviceModel& model) {
+    return model.arm_fault(sim::FaultKind::kUnplugOnRead, 0x02, 0, 0);
+  });
+  for (int call = 0; call < 2; ++call) {
+    std::uint16_t word = 0;
+    std::uint8_t a = 0, b = 0, c = 0;
+    EXPECT_EQ(SCGetFirmwareVersion(&word, &a, &b, &c), MALTOR_ERR_EXCHANGE) << call;
+    MaltorErrorDetail detail{};
+    EXPECT_EQ(MaltorGetLastError(&detail), MALTOR_DETAIL_DEVICE) << call;
+    EXPECT_NE(std::strstr(detail.text, "gone"), nullptr) << detail.text;
+  }
+  logger().unplug();  // the next test plugs it in afresh
 }
 
 }  // namespace
