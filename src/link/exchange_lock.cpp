@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cassert>
+#include <condition_variable>
+#include <mutex>
 
 #include "link/device_table.h"
 #include "link/error_detail.h"
@@ -16,9 +18,17 @@ namespace {
 // A ticket lock: threads get the lock in the order they asked for it, so a
 // thread that calls in a tight loop (DeviceIsReady, say) cannot starve the
 // update thread between its blocks. Uncontended it costs two atomic
-// additions and a look for waiters.
+// additions and a look for waiters. A thread whose turn has not come sleeps
+// on a condition variable; the counters are atomics read in one total order
+// (seq_cst), so a waiter that counts itself in either sees its turn or is
+// seen by the unlocker, which then wakes it through the mutex. (Waiting on
+// the atomic itself would be shorter, but mingw's standard library builds
+// atomic waits that can lose a wakeup, and a lost wakeup here is a hang.)
 std::atomic<std::uint32_t> g_next_ticket{0};
 std::atomic<std::uint32_t> g_serving{0};
+std::atomic<std::uint32_t> g_waiting{0};
+std::mutex g_turn_mutex;
+std::condition_variable g_turn;
 // How many times the calling thread holds the lock.
 thread_local unsigned t_depth = 0;
 
@@ -39,17 +49,21 @@ std::uint8_t refuse() {
 
 void ExchangeLock::lock() MALTOR_NO_THREAD_SAFETY_ANALYSIS {
   if (t_depth++ != 0) return;
-  const std::uint32_t ticket = g_next_ticket.fetch_add(1, std::memory_order_relaxed);
-  for (std::uint32_t now = g_serving.load(std::memory_order_acquire); now != ticket;
-       now = g_serving.load(std::memory_order_acquire)) {
-    g_serving.wait(now, std::memory_order_acquire);
-  }
+  const std::uint32_t ticket = g_next_ticket.fetch_add(1);
+  if (g_serving.load() == ticket) return;
+  std::unique_lock<std::mutex> held(g_turn_mutex);
+  g_waiting.fetch_add(1);
+  g_turn.wait(held, [ticket] { return g_serving.load() == ticket; });
+  g_waiting.fetch_sub(1);
 }
 
 void ExchangeLock::unlock() MALTOR_NO_THREAD_SAFETY_ANALYSIS {
   if (--t_depth != 0) return;
-  g_serving.fetch_add(1, std::memory_order_release);
-  g_serving.notify_all();
+  g_serving.fetch_add(1);
+  if (g_waiting.load() == 0) return;
+  // Passing through the mutex orders this wake after a waiter's last look.
+  { const std::lock_guard<std::mutex> passed(g_turn_mutex); }
+  g_turn.notify_all();
 }
 
 void ExchangeLock::check_held() const {

@@ -47,11 +47,6 @@ constexpr std::uint32_t kClockDrift = 86400;
 class Threads : public UpdateTest {
  protected:
   void SetUp() override {
-#ifdef _WIN32
-    // Under wine these thread races ran past the 300 s limit; they run in the
-    // native, ThreadSanitizer and libusb suites.
-    GTEST_SKIP() << "thread races run natively, under ThreadSanitizer and over libusb";
-#endif
     UpdateTest::SetUp();
     device_ = plug_and_connect(1);
     MaltorSim_SetRestartTime(device_, 0);
