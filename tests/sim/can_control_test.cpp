@@ -15,9 +15,8 @@ struct ControlCase {
   Bytes payload;
   // Makes the call; `out` holds the copied output (preset to 0xEEEEEEEE).
   std::function<std::uint8_t(std::uint32_t& out)> call;
-  std::uint32_t expected_out;  // what the virtual device answers
-  std::uint32_t read_length = 10;
-  std::uint32_t timeout_ms = 5000;
+  std::uint32_t expected_out;    // what the virtual device answers
+  std::uint32_t wait_ms = 5000;  // for a reply that never comes
 };
 
 std::uint8_t count_into(std::uint32_t& out) {
@@ -35,12 +34,12 @@ const ControlCase kControlCases[] = {
        return InitBus({1, 2, 3, 4, 0x08070605, 0x0C0B0A09, 0x100F0E0D});
      },
      0xEEEEEEEE,
-     6,
      1000},
-    {"DeInitBus", 0x20, {}, [](auto&) { return DeInitBus(); }, 0xEEEEEEEE, 6, 1000},
+    // Its header says 1,000 ms, but its reader waits a fixed 5,000.
+    {"DeInitBus", 0x20, {}, [](auto&) { return DeInitBus(); }, 0xEEEEEEEE},
     {"InterfaceEnable", 0x31, {}, [](auto& w) { return CANInterfaceEnable(&w); }, 1},
     {"InterfaceDisable", 0x32, {}, [](auto& w) { return CANInterfaceDisable(&w); }, 0},
-    {"BusCount", 0x33, {}, count_into, 0xEEEEEE02, 7},
+    {"BusCount", 0x33, {}, count_into, 0xEEEEEE02},
     {"BusOpen", 0x34, {1, 0, 0x5A}, [](auto& w) { return CANBusOpen(&w, 1, 0x5A); }, 0x00010001},
     {"BusClose", 0x35, {1, 0}, [](auto& w) { return CANBusClose(&w, 1); }, 0x00000001},
     {"BusOn", 0x36, {0, 0}, [](auto& w) { return CANBusOn(&w, 0); }, 0x00020000},
@@ -63,72 +62,74 @@ const ControlCase kControlCases[] = {
 };
 
 TEST_F(CanControl, EachMemberPutsItsArgumentsOnTheWireAndCopiesTheReply) {
-  plug_and_connect();
+  const std::int32_t device = plug_and_connect();
   for (const ControlCase& c : kControlCases) {
     SCOPED_TRACE(c.name);
-    MaltorSim_TraceClear();
-    const std::uint8_t sequence = link::g_sequence;
+    const std::uint8_t sequence = next_sequence();
     std::uint32_t out = 0xEEEEEEEE;
     ASSERT_EQ(c.call(out), MALTOR_OK);
     EXPECT_EQ(out, c.expected_out);
-    const auto frames = frames_written();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], standard_frame(sequence, c.code, c.payload));
-    EXPECT_EQ(link::buffer0().bytes_to_read, c.read_length);
-    EXPECT_EQ(link::buffer0().timeout_ms, c.timeout_ms);
+    EXPECT_EQ(frames_written(), std::vector<Bytes>{standard_frame(sequence, c.code, c.payload)});
+
+    // A silent device: the member's wait, and nothing copied.
+    ASSERT_EQ(MaltorSim_InjectFault(device, MALTOR_SIM_FAULT_NO_REPLY, c.code, 1, 0), 0);
+    out = 0xEEEEEEEE;
+    const std::uint64_t waited = virtual_ms([&] { EXPECT_EQ(c.call(out), MALTOR_ERR_EXCHANGE); });
+    EXPECT_GE(waited, c.wait_ms);
+    EXPECT_LT(waited, c.wait_ms + 100);
+    EXPECT_EQ(out, 0xEEEEEEEEu);
   }
 }
 
-TEST_F(CanControl, WithoutADeviceNothingIsSentAndNothingWritten) {
+// Refused without a device or with a null output: nothing sent, no number used.
+TEST_F(CanControl, RefusedCallsSendNothing) {
+  const std::int32_t device = plug_and_connect();
+  const std::uint8_t sequence = next_sequence();
+  EXPECT_EQ(CANInterfaceEnable(nullptr), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(CANBusCount(nullptr), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(CANBusOpen(nullptr, 0, 0), MALTOR_ERR_ARGUMENT);
+  EXPECT_EQ(CANParameterSet(nullptr, 0, 0, 0, 0, 0, 0), MALTOR_ERR_ARGUMENT);
+
+  ASSERT_EQ(MaltorSim_Unplug(device), 0);
+  ASSERT_EQ(DeviceIsReady(), 0);
   for (const ControlCase& c : kControlCases) {
     SCOPED_TRACE(c.name);
     std::uint32_t out = 0xEEEEEEEE;
     EXPECT_EQ(c.call(out), MALTOR_ERR_NO_DEVICE);
     EXPECT_EQ(out, 0xEEEEEEEEu);
   }
-  EXPECT_EQ(link::g_sequence, 0);
   EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+  ASSERT_EQ(MaltorSim_Replug(device), 0);
+  ASSERT_NE(DeviceIsReady(), 0);
+  EXPECT_EQ(probe_sequence(), sequence);
 }
 
-TEST_F(CanControl, NullOutputIsRefusedBeforeAnythingIsSent) {
-  plug_and_connect();
-  EXPECT_EQ(CANInterfaceEnable(nullptr), MALTOR_ERR_ARGUMENT);
-  EXPECT_EQ(CANBusCount(nullptr), MALTOR_ERR_ARGUMENT);
-  EXPECT_EQ(CANBusOpen(nullptr, 0, 0), MALTOR_ERR_ARGUMENT);
-  EXPECT_EQ(CANParameterSet(nullptr, 0, 0, 0, 0, 0, 0), MALTOR_ERR_ARGUMENT);
-  EXPECT_EQ(link::g_sequence, 0);
-  EXPECT_EQ(MaltorSim_TraceCount(), 0u);
-}
-
-// Set-up and tear-down read even after a failed write; the family does not.
-// Each waits its own reader's time for a reply that never comes.
-TEST_F(CanControl, FailedWriteAndSilenceFollowEachMembersReader) {
+// Set-up, tear-down and single frames read even after a failed write, each
+// waiting its reader's time; the family does not.
+TEST_F(CanControl, FailedWriteReadsOnlyForSetUpTearDownAndFrames) {
   const std::int32_t device = plug_and_connect();
-  struct Case {
-    const char* name;
-    std::uint32_t fault;
-    std::function<std::uint8_t()> call;
-    std::uint64_t min_wait, max_wait;
-  };
   std::uint32_t word = 0xEEEEEEEE;
-  const Case cases[] = {
-      {"InitBus silent", MALTOR_SIM_FAULT_NO_REPLY, [] { return InitBus({}); }, 1000, 1100},
-      {"DeInitBus silent", MALTOR_SIM_FAULT_NO_REPLY, [] { return DeInitBus(); }, 5000, 5100},
-      {"InitBus write fails", MALTOR_SIM_FAULT_WRITE_FAILS, [] { return InitBus({}); }, 1000, 1100},
-      {"DeInitBus write fails", MALTOR_SIM_FAULT_WRITE_FAILS, [] { return DeInitBus(); }, 5000,
-       5100},
-      {"BusOpen write fails", MALTOR_SIM_FAULT_WRITE_FAILS, [&] { return CANBusOpen(&word, 0, 0); },
-       0, 100},
-      {"BusOn silent", MALTOR_SIM_FAULT_NO_REPLY, [&] { return CANBusOn(&word, 0); }, 5000, 5100},
+  MaltorCanMessage message{};
+  const struct {
+    const char* name;
+    std::function<std::uint8_t()> call;
+    std::uint64_t wait_ms;
+  } cases[] = {
+      {"InitBus", [] { return InitBus({}); }, 1000},
+      {"DeInitBus", [] { return DeInitBus(); }, 5000},
+      {"CANTx", [&] { return CANTx(&message); }, 1000},
+      {"BusOpen", [&] { return CANBusOpen(&word, 0, 0); }, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(MaltorSim_InjectFault(device, c.fault, MALTOR_SIM_ANY_COMMAND, 1, 0), 0);
+    ASSERT_EQ(
+        MaltorSim_InjectFault(device, MALTOR_SIM_FAULT_WRITE_FAILS, MALTOR_SIM_ANY_COMMAND, 1, 0),
+        0);
     std::uint8_t result = 0;
-    const std::uint64_t waited = can_virtual_ms([&] { result = c.call(); });
+    const std::uint64_t waited = virtual_ms([&] { result = c.call(); });
     EXPECT_EQ(result, MALTOR_ERR_EXCHANGE);
-    EXPECT_GE(waited, c.min_wait);
-    EXPECT_LE(waited, c.max_wait);
+    EXPECT_GE(waited, c.wait_ms);
+    EXPECT_LE(waited, c.wait_ms + 100);
   }
   EXPECT_EQ(word, 0xEEEEEEEEu);
 }

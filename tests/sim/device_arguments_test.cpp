@@ -11,7 +11,7 @@ using Arguments = SimTest;
 
 TEST_F(Arguments, NullPointersAreRefusedBeforeAnythingIsSent) {
   plug_and_connect();
-  link::g_sequence = 0;
+  const std::uint8_t sequence = next_sequence();
   uint8_t b[512];
   uint16_t h = 0;
   uint32_t w = 0;
@@ -49,7 +49,7 @@ TEST_F(Arguments, NullPointersAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(calls[i](), MALTOR_ERR_ARGUMENT) << "call " << i;
   }
   EXPECT_EQ(MaltorSim_TraceCount(), 0u);
-  EXPECT_EQ(link::g_sequence, 0);
+  EXPECT_EQ(probe_sequence(), sequence);
 }
 
 // With n = 0 the data pointer is not read, so null is fine.

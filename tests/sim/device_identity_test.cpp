@@ -103,8 +103,8 @@ TEST_F(Identity, FirmwareTextLengthDependsOnKind) {
   const char text[] = "07.11_ABCDEFG";
   for (const std::uint8_t kind : {1, 2, 3}) {
     SCOPED_TRACE(int{kind});
+    CloseDevice();
     MaltorSim_Reset();
-    link::ResetDeviceTable();
     const std::int32_t id = plug_and_connect(kind);
     ASSERT_EQ(MaltorSim_SetContent(id, MALTOR_SIM_FIRMWARE_TEXT, text, 13), 0);
     char out[14];
@@ -116,6 +116,7 @@ TEST_F(Identity, FirmwareTextLengthDependsOnKind) {
 
 TEST_F(Identity, SetSerialNumberWritesTheWholeLengthRange) {
   plug_and_connect();
+  const std::uint8_t sequence = next_sequence();
   std::uint8_t data[255];
   for (int i = 0; i < 255; ++i) data[i] = static_cast<std::uint8_t>(i + 1);
 
@@ -123,10 +124,10 @@ TEST_F(Identity, SetSerialNumberWritesTheWholeLengthRange) {
   ASSERT_EQ(SCSetSerialNumber(255, data), MALTOR_OK);
   const auto frames = frames_written();
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0], (Bytes{0x00, 0x07, 0x00, 0x16, 0x00, 0x00, 0x1D}));
+  EXPECT_EQ(frames[0], stamped({0x00, 0x07, 0x00, 0x16, 0x00, 0x00, 0x1D}, sequence));
   Bytes payload{255};
   payload.insert(payload.end(), data, data + 255);
-  EXPECT_EQ(frames[1], standard_frame(1, 0x16, payload));
+  EXPECT_EQ(frames[1], standard_frame(sequence + 1, 0x16, payload));
   ASSERT_EQ(frames[1].size(), 262u);
   EXPECT_EQ(frames[1][1], 0x06);
   EXPECT_EQ(frames[1][2], 0x01);

@@ -18,8 +18,6 @@ namespace maltor::test {
 static_assert(std::endian::native == std::endian::little,
               "output bytes are compared with little-endian reply bytes");
 
-using Bytes = std::vector<std::uint8_t>;
-
 // Output bytes [at, at + size) must equal reply bytes [from, from + size),
 // or be 0 when `from` is kZeros.
 struct Copy {
@@ -61,30 +59,7 @@ inline void PrintTo(const OpCase& op, std::ostream* os) {
   *os << op.name;
 }
 
-// A standard frame: sequence byte, length, code, 0, payload, 8-bit sum.
-inline Bytes standard_frame(std::uint8_t sequence, std::uint8_t code, const Bytes& payload = {}) {
-  const std::size_t length = payload.size() + 6;
-  Bytes frame{sequence, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-              code, 0};
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  std::uint8_t sum = 0;
-  for (const std::uint8_t b : frame) sum = static_cast<std::uint8_t>(sum + b);
-  frame.push_back(sum);
-  return frame;
-}
-
-// The fixture of the identity, settings and catalogue tests.
-class DeviceTest : public SimTest {
- protected:
-  // The last reply read on the command IN pipe.
-  static Bytes last_reply() {
-    Bytes reply;
-    for (const Transfer& t : trace()) {
-      if (t.pipe == 0x82) reply = t.bytes;
-    }
-    return reply;
-  }
-};
+using DeviceTest = SimTest;
 
 inline std::string case_name(const ::testing::TestParamInfo<OpCase>& info) {
   return info.param.name;
@@ -96,12 +71,12 @@ class OpCaseTest : public DeviceTest, public ::testing::WithParamInterface<OpCas
   void frame_and_decode() {
     const OpCase& op = GetParam();
     plug_and_connect(op.kind);
-    link::g_sequence = 0;
+    const std::uint8_t sequence = next_sequence();
     Outputs out;
     ASSERT_EQ(op.call(out), MALTOR_OK);
 
-    EXPECT_EQ(frames_written(), std::vector<Bytes>{op.frame});
-    EXPECT_EQ(link::g_sequence, op.sequenced ? 1 : 0);
+    EXPECT_EQ(frames_written(),
+              std::vector<Bytes>{op.sequenced ? stamped(op.frame, sequence) : op.frame});
     const Bytes reply = last_reply();
     Outputs expected;
     for (const Copy& c : op.copies) {
@@ -113,30 +88,37 @@ class OpCaseTest : public DeviceTest, public ::testing::WithParamInterface<OpCas
     // Every output byte as expected, and nothing written beside the outputs.
     EXPECT_EQ(Bytes(out.bytes, out.bytes + sizeof out.bytes),
               Bytes(expected.bytes, expected.bytes + sizeof expected.bytes));
+    EXPECT_EQ(probe_sequence(), static_cast<std::uint8_t>(sequence + (op.sequenced ? 1 : 0)));
   }
 
+  // Refused after the device went away: nothing sent, no number used.
   void no_device() {
     const OpCase& op = GetParam();
+    const std::int32_t id = plug_and_connect(op.kind);
+    const std::uint8_t sequence = next_sequence();
+    ASSERT_EQ(MaltorSim_Unplug(id), 0);
+    ASSERT_EQ(DeviceIsReady(), 0);
     Outputs out;
     EXPECT_EQ(op.call(out), MALTOR_ERR_NO_DEVICE);
     EXPECT_TRUE(out.untouched());
-    EXPECT_EQ(link::g_sequence, 0);
     EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+    ASSERT_EQ(MaltorSim_Replug(id), 0);
+    ASSERT_NE(DeviceIsReady(), 0);
+    EXPECT_EQ(probe_sequence(), sequence);
   }
 
   void silent_device() {
     const OpCase& op = GetParam();
     const std::int32_t id = plug_and_connect(op.kind);
-    link::g_sequence = 0;
+    const std::uint8_t sequence = next_sequence();
     ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, MALTOR_SIM_ANY_COMMAND, 1, 0),
               0);
     Outputs out;
-    const std::uint64_t start = MaltorSim_ClockNow();
-    EXPECT_EQ(op.call(out), MALTOR_ERR_EXCHANGE);
-    const std::uint64_t waited = MaltorSim_ClockNow() - start;
+    const std::uint64_t waited = virtual_ms([&] { EXPECT_EQ(op.call(out), MALTOR_ERR_EXCHANGE); });
     EXPECT_TRUE(out.untouched());
     EXPECT_EQ(frames_written().size(), 1u);
-    EXPECT_EQ(link::g_sequence, op.sequenced ? 1 : 0);  // a failed exchange used its number
+    // A failed exchange used its number.
+    EXPECT_EQ(probe_sequence(), static_cast<std::uint8_t>(sequence + (op.sequenced ? 1 : 0)));
     EXPECT_GE(waited, op.wait_ms);
     EXPECT_LT(waited, op.wait_ms + 100u);
   }

@@ -1,5 +1,5 @@
-// Clock and hardware settings: frames, reply positions and failures of each,
-// then what the device keeps and the checks that differ.
+// Clock, hardware settings and the process-data switches: frames, reply positions and failures of
+// each, then what the device keeps and the checks that differ.
 #include <cstring>
 
 #include "device_op_case.h"
@@ -63,6 +63,14 @@ const OpCase kSettingsCases[] = {
      {},
      true,
      1000},
+    {"SCUSBStartProcessData",
+     [](Outputs&) { return SCUSBStartProcessData(); },
+     standard_frame(0, 0x2F),
+     {}},
+    {"SCUSBStopProcessData",
+     [](Outputs&) { return SCUSBStopProcessData(); },
+     standard_frame(0, 0x30),
+     {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Device, SettingsOps, ::testing::ValuesIn(kSettingsCases), case_name);

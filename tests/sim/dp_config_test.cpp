@@ -23,7 +23,7 @@ class ConfigSend : public TransferTest, public ::testing::WithParamInterface<Sen
 TEST_P(ConfigSend, FramesTheFileAndReadsItBack) {
   const SendCase& c = GetParam();
   plug_and_connect(1, c.speed);
-  link::g_sequence = 77;
+  const std::uint8_t sequence = next_sequence();
   const Bytes file = image_bytes(c.size, 21);
   std::uint16_t status = 0xBEEF;
   ASSERT_EQ(SCReconfigureFile(write_image(file).c_str(), &status), MALTOR_OK);
@@ -31,7 +31,7 @@ TEST_P(ConfigSend, FramesTheFileAndReadsItBack) {
 
   std::vector<Bytes> frames = command_frames();
   ASSERT_EQ(frames.size(), c.chunks.size() + 2);
-  Bytes start = {77, 26, 0, 0x0B, 0};
+  Bytes start = {sequence, 26, 0, 0x0B, 0};
   for (int i = 0; i < 4; ++i) start.push_back(static_cast<std::uint8_t>(c.size >> (8 * i)));
   for (std::uint32_t i = 6; i < 22; ++i) start.push_back(i < c.size ? file[i] : 0);
   start.push_back(sum8(start, 25));
@@ -45,8 +45,8 @@ TEST_P(ConfigSend, FramesTheFileAndReadsItBack) {
   }
   EXPECT_EQ(code_of(frames.back()), 0x0D);
   EXPECT_EQ(le(frames.back(), 5, 2), sum16(file));
-  EXPECT_EQ(frames.back()[0], static_cast<std::uint8_t>(76 + frames.size()));
-  EXPECT_EQ(link::g_sequence, static_cast<std::uint8_t>(77 + frames.size()));
+  EXPECT_EQ(frames.back()[0], static_cast<std::uint8_t>(sequence - 1 + frames.size()));
+  EXPECT_EQ(probe_sequence(), static_cast<std::uint8_t>(sequence + frames.size()));
 
   std::uint8_t tag[16] = {};
   std::uint32_t size = 0;
@@ -63,7 +63,9 @@ TEST_P(ConfigSend, FramesTheFileAndReadsItBack) {
   EXPECT_EQ(code_of(frames[0]), 0x0A);
   for (std::size_t i = 0; i < c.requests.size(); ++i) {
     const Bytes& r = frames[i + 1];
-    EXPECT_EQ(std::tuple(code_of(r), r.size(), le(r, 5, 2)), std::tuple(0x1C, 8u, c.requests[i]));
+    EXPECT_EQ(r, standard_frame(r[0], 0x1C,
+                                {static_cast<std::uint8_t>(c.requests[i]),
+                                 static_cast<std::uint8_t>(c.requests[i] >> 8)}));
   }
 }
 

@@ -113,7 +113,7 @@ TEST_F(DeviceChoice, DiscoveryOpensOnlyTheChosenDevice) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.by);
-    link::ResetDeviceTable();
+    CloseDevice();
     ASSERT_EQ(MaltorSelectDevice(c.id.c_str()), MALTOR_OK);
     ASSERT_NE(DeviceIsReady(), 0);
     EXPECT_EQ(open_paths(), std::vector<std::string>{paths_[c.index]});
@@ -182,9 +182,9 @@ TEST_F(DeviceChoice, AChoiceMatchingNothingIsKeptUntilTheDeviceComes) {
 
 TEST_F(DeviceChoice, NothingChangesWhileAnUpdateIsAlive) {
   ASSERT_NE(DeviceIsReady(), 0);
-  const std::vector<std::uint8_t> before = table_bytes();
   {
-    UpdateMarked update;
+    const UpdateHeld update;
+    const std::vector<std::uint8_t> before = table_bytes();
     EXPECT_EQ(MaltorSelectDevice("LOG-A"), MALTOR_ERR_UPDATE_RUNNING);
     EXPECT_EQ(table_bytes(), before);
   }

@@ -1,6 +1,8 @@
 // Discovery and the readiness test: which devices enter which slots, and when
 // the table is emptied.
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -18,14 +20,11 @@ class Discovery : public LinkTest {
   static bool slot_open(int i) { return usb_handle(i) != kInvalidHandle; }
 };
 
-TEST_F(Discovery, NoDeviceLeavesRecordCounterAndBufferAlone) {
+TEST_F(Discovery, NoDeviceLeavesRecordCounterAndOutputsAlone) {
+  const std::int32_t id = plug_and_connect();
+  const std::uint8_t sequence = next_sequence();
+  ASSERT_EQ(MaltorSim_Unplug(id), 0);
   MaltorSim_Plug(MALTOR_SIM_FOREIGN, MALTOR_SIM_HIGH_SPEED, -1);
-  link::g_sequence = 42;
-  link::TransferBuffer& buffer = link::buffer0();
-  buffer.timeout_ms = 0xA1A1A1A1;
-  buffer.bytes_to_write = 0xB2B2B2B2;
-  buffer.bytes_to_read = 0xC3C3C3C3;
-  buffer.request[0] = 0xD4;
 
   EXPECT_EQ(DeviceIsReady(), 0);
   EXPECT_TRUE(table_is_empty());
@@ -45,13 +44,11 @@ TEST_F(Discovery, NoDeviceLeavesRecordCounterAndBufferAlone) {
   EXPECT_EQ(block[0], 0x5A);
   const std::uint8_t settings[2] = {1, 2};
   EXPECT_EQ(SCSetHWSettings(1, 2, 2, settings), MALTOR_ERR_NO_DEVICE);
-
-  EXPECT_EQ(link::g_sequence, 42);
-  EXPECT_EQ(header0().timeout_ms, 0xA1A1A1A1u);
-  EXPECT_EQ(header0().bytes_to_write, 0xB2B2B2B2u);
-  EXPECT_EQ(header0().bytes_to_read, 0xC3C3C3C3u);
-  EXPECT_EQ(buffer.request[0], 0xD4);
   EXPECT_EQ(MaltorSim_TraceCount(), 0u);
+
+  ASSERT_EQ(MaltorSim_Replug(id), 0);
+  ASSERT_NE(DeviceIsReady(), 0);
+  EXPECT_EQ(probe_sequence(), sequence);
 }
 
 TEST_F(Discovery, FirstEnumeratedTakesSlotZeroAndGetsEveryExchange) {
@@ -202,33 +199,27 @@ INSTANTIATE_TEST_SUITE_P(Link, Endpoints,
                          ::testing::Values(EndpointCase{0, 0}, EndpointCase{1, 1},
                                            EndpointCase{4, 4}, EndpointCase{255, 255}));
 
-TEST_F(Discovery, HighSpeedFlagFollowsEachQuery) {
-  const std::int32_t id = MaltorSim_Plug(1, MALTOR_SIM_FULL_SPEED, -1);
-  link::g_high_speed = 1;
+// The link speed is taken again at every readiness call: a 44-byte
+// configuration goes out in 42-byte data frames at full speed, whole at high.
+TEST_F(Discovery, LinkSpeedFollowsEachQuery) {
+  const std::int32_t id = MaltorSim_Plug(1, MALTOR_SIM_HIGH_SPEED, -1);
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("maltor_speed_" + std::to_string(getpid())))
+          .string();
+  std::ofstream(path, std::ios::binary) << std::string(44, 'c');
   const struct {
     std::uint32_t speed;
-    std::uint8_t flag;
-  } steps[] = {{MALTOR_SIM_FULL_SPEED, 0}, {MALTOR_SIM_HIGH_SPEED, 1}, {MALTOR_SIM_FULL_SPEED, 0}};
+    std::size_t frames;  // start, data and end frames
+  } steps[] = {{MALTOR_SIM_FULL_SPEED, 4}, {MALTOR_SIM_HIGH_SPEED, 3}, {MALTOR_SIM_FULL_SPEED, 4}};
   for (const auto& step : steps) {
     ASSERT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_SPEED, step.speed), 0);
     ASSERT_NE(DeviceIsReady(), 0);
-    EXPECT_EQ(link::g_high_speed, step.flag);
+    MaltorSim_TraceClear();
+    std::uint16_t status = 0;
+    EXPECT_EQ(SCReconfigureFile(path.c_str(), &status), MALTOR_OK);
+    EXPECT_EQ(frames_written().size(), step.frames) << step.speed;
   }
-}
-
-TEST_F(Discovery, ReopenRunsDiscoveryUnlessAnUpdateRuns) {
-  MaltorSim_Plug(1, MALTOR_SIM_HIGH_SPEED, -1);
-  {
-    const UpdateMarked update;
-    EXPECT_TRUE(link::ReopenDevice());
-    EXPECT_FALSE(slot_open(0));
-  }
-  EXPECT_TRUE(link::ReopenDevice());
-  EXPECT_TRUE(slot_open(0));
-
-  MaltorSim_Reset();
-  CloseDevice();
-  EXPECT_FALSE(link::ReopenDevice());
+  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -1,23 +1,18 @@
 // The standard command frame on the wire: sequence byte, length, code,
 // payload and additive checksum.
-#include <cstring>
-#include <vector>
-
 #include "link_test_util.h"
 
 namespace maltor::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Frame = LinkTest;
 
 TEST_F(Frame, FirmwareVersionFrameAtCounterFive) {
   plug_and_connect();
-  link::g_sequence = 5;
+  set_sequence(5);
   FirmwareVersion version;
   ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
 
-  EXPECT_EQ(link::g_sequence, 6);
   const auto transfers = trace();
   ASSERT_EQ(transfers.size(), 2u);
   EXPECT_EQ(transfers[0].pipe, 0x02);
@@ -26,44 +21,30 @@ TEST_F(Frame, FirmwareVersionFrameAtCounterFive) {
   EXPECT_EQ(transfers[1].length, 15u);
   EXPECT_EQ(transfers[1].bytes[0], 0x05);
   EXPECT_EQ(version, (FirmwareVersion{0x0203, 4, 5, 6}));
+  EXPECT_EQ(probe_sequence(), 6);
 }
 
-TEST_F(Frame, CounterWrapsAfter255) {
-  plug_and_connect();
-  link::g_sequence = 255;
-  FirmwareVersion version;
-  ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
-  ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
-
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0], (Bytes{0xFF, 0x06, 0x00, 0x02, 0x00, 0x07}));
-  EXPECT_EQ(frames[1], (Bytes{0x00, 0x06, 0x00, 0x02, 0x00, 0x08}));
-  EXPECT_EQ(link::g_sequence, 1);
-}
-
-TEST_F(Frame, FailedExchangeStillUsesItsNumber) {
+// The counter wraps from 255 to 0, and a failed exchange still uses its number.
+TEST_F(Frame, CounterWrapsAfter255AndFailuresUseTheirNumber) {
   const std::int32_t id = plug_and_connect();
-  link::g_sequence = 9;
+  set_sequence(255);
   ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x02, 1, 0), 0);
   FirmwareVersion version;
   EXPECT_EQ(get_firmware_version(&version), MALTOR_ERR_EXCHANGE);
   ASSERT_EQ(get_firmware_version(&version), MALTOR_OK);
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0][0], 9);
-  EXPECT_EQ(frames[1][0], 10);
+
+  EXPECT_EQ(frames_written(), (std::vector<Bytes>{{0xFF, 0x06, 0x00, 0x02, 0x00, 0x07},
+                                                  {0x00, 0x06, 0x00, 0x02, 0x00, 0x08}}));
+  EXPECT_EQ(probe_sequence(), 1);
 }
 
 TEST_F(Frame, PayloadAndChecksumModulo256) {
   plug_and_connect();
-  link::g_sequence = 0x10;
+  set_sequence(0x10);
   const std::uint8_t data[3] = {0xFF, 0xFE, 0x80};
   ASSERT_EQ(SCSetHWSettings(0x81, 0x42, 3, data), MALTOR_OK);
-  const auto frames = frames_written();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0],
-            (Bytes{0x10, 0x0C, 0x00, 0x21, 0x00, 0x81, 0x42, 0x03, 0xFF, 0xFE, 0x80, 0x80}));
+  const Bytes expected{0x10, 0x0C, 0x00, 0x21, 0x00, 0x81, 0x42, 0x03, 0xFF, 0xFE, 0x80, 0x80};
+  EXPECT_EQ(frames_written(), std::vector<Bytes>{expected});
 }
 
 TEST_F(Frame, LengthFieldTakesTwoBytes) {
@@ -74,15 +55,12 @@ TEST_F(Frame, LengthFieldTakesTwoBytes) {
 
   const auto frames = frames_written();
   ASSERT_EQ(frames.size(), 1u);
-  const Bytes& frame = frames[0];
-  ASSERT_EQ(frame.size(), 264u);
-  EXPECT_EQ(frame[1], 0x08);
-  EXPECT_EQ(frame[2], 0x01);
-  EXPECT_EQ(Bytes(frame.begin() + 8, frame.end() - 1), Bytes(data, data + 255));
-  std::uint8_t sum = 0;
-  for (std::size_t i = 0; i + 1 < frame.size(); ++i)
-    sum = static_cast<std::uint8_t>(sum + frame[i]);
-  EXPECT_EQ(frame.back(), sum);
+  Bytes payload{1, 2, 255};
+  payload.insert(payload.end(), data, data + 255);
+  EXPECT_EQ(frames[0], standard_frame(frames[0][0], 0x21, payload));
+  ASSERT_EQ(frames[0].size(), 264u);
+  EXPECT_EQ(frames[0][1], 0x08);
+  EXPECT_EQ(frames[0][2], 0x01);
 
   // The device took the frame as a whole: the settings it stores are the payload.
   std::uint8_t stored[128];

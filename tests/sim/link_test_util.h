@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,40 +26,17 @@ inline std::uint8_t get_firmware_version(FirmwareVersion* out) {
   return SCGetFirmwareVersion(&out->word, &out->v1, &out->v2, &out->v3);
 }
 
-// Virtual milliseconds that `call` takes.
-template <typename Call>
-std::uint64_t virtual_ms(Call&& call) {
-  const std::uint64_t start = MaltorSim_ClockNow();
-  call();
-  return MaltorSim_ClockNow() - start;
-}
+using LinkTest = SimTest;
 
-class LinkTest : public SimTest {
- protected:
-  // Transfers of the trace on one pipe.
-  static std::size_t transfers_on(std::uint8_t pipe) {
-    std::size_t n = 0;
-    for (const Transfer& t : trace()) n += t.pipe == pipe ? 1 : 0;
-    return n;
-  }
-};
-
-// The table and buffers are byte-packed: their wider fields are read by
-// value, never bound to a reference (which could be misaligned).
+// The device table is the one piece of the link these tests read directly:
+// which slots hold an open device is not visible through the exports. It is
+// byte-packed, so its wider fields are read by value, never bound to a
+// reference (which could be misaligned).
 inline platform::Handle usb_handle(int slot) {
   return link::g_table.slots[slot].usb;
 }
 inline platform::Handle file_handle(int slot) {
   return link::g_table.slots[slot].file;
-}
-struct Header {
-  std::uint32_t timeout_ms;
-  std::uint32_t bytes_to_write;
-  std::uint32_t bytes_to_read;
-};
-inline Header header0() {
-  const link::TransferBuffer& buffer = link::buffer0();
-  return {buffer.timeout_ms, buffer.bytes_to_write, buffer.bytes_to_read};
 }
 
 // The device table as ResetDeviceTable leaves it.
@@ -101,13 +81,35 @@ inline bool clock_waiters_reach(std::uint32_t count) {
   return MaltorSim_ClockWaiters() == count;
 }
 
-// Marks a firmware update as running for the guard's lifetime.
-class UpdateMarked {
+// A logger update held by the manual clock at its first stop check for the
+// guard's lifetime; the guard stops it and waits for its thread to end. The
+// update ends with the device closed.
+class UpdateHeld {
  public:
-  UpdateMarked() { link::g_update_marker.store(0x1234); }
-  ~UpdateMarked() { link::g_update_marker.store(link::kInvalidHandle); }
-  UpdateMarked(const UpdateMarked&) = delete;
-  UpdateMarked& operator=(const UpdateMarked&) = delete;
+  UpdateHeld() {
+    const std::string base =
+        (std::filesystem::temp_directory_path() / ("maltor_held_" + std::to_string(getpid())))
+            .string();
+    image_ = base + ".bin";
+    log_ = base + ".log";
+    std::ofstream(image_, std::ios::binary) << std::string(100, 'u');
+    ReflashStatusCallBack([](std::uint32_t) {});
+    MaltorSim_ClockMode(MALTOR_SIM_CLOCK_MANUAL);
+    EXPECT_EQ(UpdateLoggerFirmware(image_.c_str(), log_.c_str()), MALTOR_OK);
+  }
+  ~UpdateHeld() {
+    StopFirmwareUpdate();
+    MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);
+    EXPECT_EQ(MaltorWaitForUpdate(60000), MALTOR_OK);
+    ReflashStatusCallBack(nullptr);
+    std::filesystem::remove(image_);
+    std::filesystem::remove(log_);
+  }
+  UpdateHeld(const UpdateHeld&) = delete;
+  UpdateHeld& operator=(const UpdateHeld&) = delete;
+
+ private:
+  std::string image_, log_;
 };
 
 }  // namespace maltor::test

@@ -73,7 +73,6 @@ TEST_F(LiveData, NoDeviceOrNoBuffer) {
   EXPECT_EQ(SCUSBStartLiveData(1), MALTOR_ERR_NO_DEVICE);
   EXPECT_EQ(SCUSBStopLiveData(1), MALTOR_ERR_NO_DEVICE);
   EXPECT_TRUE(debug_texts().empty());
-  EXPECT_EQ(link::g_sequence, 0);
 
   connect_quiet();
   EXPECT_EQ(SCUSBGetLiveData(0, nullptr), MALTOR_ERR_ARGUMENT);
@@ -83,8 +82,9 @@ TEST_F(LiveData, NoDeviceOrNoBuffer) {
 
 TEST_F(LiveData, ReadStaysPendingBetweenCalls) {
   const std::int32_t id = connect_quiet();
+  const std::uint8_t sequence = next_sequence();
   ASSERT_EQ(SCUSBStartLiveData(5), MALTOR_OK);
-  EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{0, 7, 0, 0x19, 0, 5, 0x25}));
+  EXPECT_EQ(frames_written().back(), standard_frame(sequence, 0x19, {5}));
   EXPECT_EQ(debug_texts(),
             (std::vector<std::string>{kIn, kOne, kTwo, "DLL_SC_USBStartLiveData Out\n"}));
   expect_no_record();
@@ -117,6 +117,7 @@ TEST_F(LiveData, ShortPacketIsNeverHandedOver) {
 
 TEST_F(LiveData, StopDrainsThenAbortsThePendingRead) {
   const std::int32_t id = connect_quiet();
+  const std::uint8_t sequence = next_sequence();
   ASSERT_EQ(SCUSBStartLiveData(3), MALTOR_OK);
   expect_no_record();
   for (int i = 0; i < 3; ++i) send(id, pattern(4));
@@ -128,7 +129,7 @@ TEST_F(LiveData, StopDrainsThenAbortsThePendingRead) {
   const auto texts = debug_texts();
   EXPECT_GT(texts.size(), 1u);
   for (const std::string& text : texts) ASSERT_EQ(text, "ClearLiveData In\n");
-  EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{1, 7, 0, 0x1A, 0, 3, 0x25}));
+  EXPECT_EQ(frames_written().back(), standard_frame(sequence + 1, 0x1A, {3}));
   // The read left pending at the end was aborted: flag kept, event closed.
   EXPECT_EQ(live::pending_read_flag(), 1);
   EXPECT_FALSE(live::read_event_open());

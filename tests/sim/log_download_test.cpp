@@ -54,6 +54,7 @@ class LogDownloadRange : public LogDownload, public ::testing::WithParamInterfac
 TEST_P(LogDownloadRange, WritesTheRangeIntoAFreshFile) {
   const Range& range = GetParam();
   plug_and_connect();
+  const std::uint8_t sequence = next_sequence();
   write_file(std::string(70000, 'x'));
 
   ASSERT_EQ(SCSDRequestSendData(path_.c_str(), range.first, range.last), MALTOR_OK);
@@ -67,7 +68,7 @@ TEST_P(LogDownloadRange, WritesTheRangeIntoAFreshFile) {
     for (int i = 0; i < 4; ++i) payload.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   }
   payload.insert(payload.end(), {0, 0});
-  EXPECT_EQ(frames_written(), std::vector<Bytes>{standard_frame(0, 0x13, payload)});
+  EXPECT_EQ(frames_written(), std::vector<Bytes>{standard_frame(sequence, 0x13, payload)});
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, LogDownloadRange,
@@ -94,6 +95,7 @@ TEST_F(LogDownload, StallAfterPartOfTheDataKeepsWhatCame) {
 
 TEST_F(LogDownload, StopFromASecondThreadReleasesTheBlockedRead) {
   const std::int32_t id = plug_and_connect();
+  const std::uint8_t sequence = next_sequence();
   MaltorSim_ClockMode(MALTOR_SIM_CLOCK_MANUAL);
   ASSERT_EQ(MaltorSim_SetOption(id, MALTOR_SIM_OPT_STREAM_RATE, 300), 0);
 
@@ -115,7 +117,7 @@ TEST_F(LogDownload, StopFromASecondThreadReleasesTheBlockedRead) {
   EXPECT_EQ(debug_texts(), std::vector<std::string>{"Cancel Operation\n"});
   EXPECT_EQ(file_bytes(), card_bytes(0, 6000));
   EXPECT_EQ(storage::download_flag(), 0);
-  EXPECT_EQ(frames_written().back(), (std::vector<std::uint8_t>{1, 6, 0, 0x14, 0, 0x1B}));
+  EXPECT_EQ(frames_written().back(), standard_frame(sequence + 1, 0x14));
 }
 
 TEST_F(LogDownload, FailedRequestsLeaveTheFileAlone) {

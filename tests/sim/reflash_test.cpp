@@ -26,6 +26,7 @@ class ReflashSpeeds : public TransferTest, public ::testing::WithParamInterface<
 TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
   const SpeedCase& c = GetParam();
   const std::int32_t device = plug_and_connect(1, c.speed);
+  const std::uint8_t sequence = next_sequence();
   const Bytes file = image_bytes(c.size, 3);
   ASSERT_EQ(SCReflashFile(write_image(file).c_str()), MALTOR_OK);
   Bytes image = file;
@@ -36,7 +37,6 @@ TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
   EXPECT_EQ(std::tuple(i.announced, i.received, i.blocks, i.hash, i.finished, i.errors),
             std::tuple(kImage, kImage, c.data_frames, fnv1a(image), 1u, 0u));
   const std::uint32_t frames = c.data_frames + 2;
-  EXPECT_EQ(link::g_sequence, frames % 256);
 
   // The trace keeps the latest frames: the tail of the data phase and the end,
   // whose sum is the file's.
@@ -44,7 +44,7 @@ TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
   ASSERT_GE(tail.size(), 3u);
   const Bytes& end = tail.back();
   const std::uint16_t sum = sum16(file);
-  EXPECT_EQ(end, (Bytes{static_cast<std::uint8_t>(frames - 1), 8, 0, 0x09, 0,
+  EXPECT_EQ(end, (Bytes{static_cast<std::uint8_t>(sequence + frames - 1), 8, 0, 0x09, 0,
                         static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8),
                         sum8(end, 7)}));
   const Bytes& last = tail[tail.size() - 2];
@@ -52,6 +52,7 @@ TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
             std::tuple(c.last, c.last + 12, kImage - c.last));
   EXPECT_EQ(data_bytes(last), Bytes(image.end() - c.last, image.end()));
   EXPECT_EQ(data_length(tail[tail.size() - 3]), c.limit);
+  EXPECT_EQ(probe_sequence(), static_cast<std::uint8_t>(sequence + frames));
 }
 
 // clang-format off
@@ -74,16 +75,19 @@ class ReflashFailures : public TransferTest, public ::testing::WithParamInterfac
 TEST_P(ReflashFailures, StopAtTheFailedFrame) {
   const FailureCase& c = GetParam();
   const std::int32_t device = plug_and_connect();
+  const std::uint8_t sequence = next_sequence();
   const std::string path = write_image(image_bytes(1000));
   ASSERT_EQ(MaltorSim_InjectFault(device, c.fault, c.command, c.nth, 0), 0);
   const std::uint64_t waited = virtual_ms([&] { EXPECT_EQ(SCReflashFile(path.c_str()), 1); });
 
-  // The start frame announces the whole buffer, also for a short file.
-  EXPECT_EQ(command_frames().front(),
-            (Bytes{0, 14, 0, 0x07, 0, 0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00, 29}));
+  // The start frame announces the whole buffer, also for a short file. Every
+  // frame written took the next number.
+  const std::vector<Bytes> frames = command_frames();
+  ASSERT_EQ(frames.size(), c.frames_written);
+  EXPECT_EQ(frames.front(),
+            stamped({0, 14, 0, 0x07, 0, 0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00, 29}, sequence));
+  EXPECT_EQ(frames.back()[0], static_cast<std::uint8_t>(sequence + c.frames_written - 1));
   const std::vector<std::uint8_t> codes = codes_written();
-  ASSERT_EQ(codes.size(), c.frames_written);
-  EXPECT_EQ(link::g_sequence, c.frames_written % 256);
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x09), c.command == 0x09 ? 1 : 0);
   // A missing reply is given up after the exchange's bound.
   if (c.fault == MALTOR_SIM_FAULT_NO_REPLY) {
@@ -115,7 +119,7 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
   std::filesystem::remove(fixed);
   std::filesystem::create_directories(std::filesystem::path(fixed).parent_path());
   const std::int32_t device = plug_and_connect(1, MALTOR_SIM_FULL_SPEED);
-  link::g_sequence = 250;
+  set_sequence(250);
 
   EXPECT_EQ(SCReflash(), 0);  // no image at the fixed path: nothing sent
   EXPECT_TRUE(command_frames().empty());
@@ -129,15 +133,13 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
     ASSERT_EQ(first[i][0], static_cast<std::uint8_t>(first[0][0] + i));
   }
   EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).blocks, 1070u);
-  EXPECT_EQ(link::g_sequence, 250);
+  EXPECT_EQ(probe_sequence(), 250);
 
-  MaltorSim_TraceClear();
   EXPECT_EQ(SCReflashFile(path.c_str()), MALTOR_OK);
   EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).blocks, 12484u);
-  EXPECT_EQ(command_frames().back()[0], static_cast<std::uint8_t>(250 + 12485));
-  EXPECT_EQ(link::g_sequence, static_cast<std::uint8_t>(250 + 12486));
+  EXPECT_EQ(command_frames().back()[0], static_cast<std::uint8_t>(251 + 12485));
+  EXPECT_EQ(probe_sequence(), static_cast<std::uint8_t>(251 + 12486));
 
-  MaltorSim_TraceClear();
   EXPECT_EQ(SCReflash(), 1);
   EXPECT_EQ(command_frames().front()[0], static_cast<std::uint8_t>(first[0][0] + 1072));
 
@@ -151,7 +153,7 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
 // sequence number is used.
 TEST_F(TransferTest, RefusedFilesSendNothing) {
   plug_and_connect();
-  link::g_sequence = 40;
+  const std::uint8_t sequence = next_sequence();
   const std::string empty = write_image({}, "empty.bin");
   const std::string oversize = write_image(Bytes(kImage + 1, 1), "oversize.bin");
   for (const std::string& path : {(dir_ / "missing.bin").string(), empty, oversize}) {
@@ -166,7 +168,7 @@ TEST_F(TransferTest, RefusedFilesSendNothing) {
   EXPECT_EQ(SCReconfigureFile(nullptr, &status), MALTOR_ERR_ARGUMENT);
   EXPECT_EQ(SCReconfigureFile(empty.c_str(), nullptr), MALTOR_ERR_ARGUMENT);
   EXPECT_TRUE(command_frames().empty());
-  EXPECT_EQ(link::g_sequence, 40);
+  EXPECT_EQ(probe_sequence(), sequence);
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include "device_op_case.h"
-#include "link/device_table.h"
-#include "storage/mirel_frame.h"
 
 namespace maltor::test {
 namespace {
@@ -58,20 +56,6 @@ TEST_F(Mirel, DescriptorIndexIsLittleEndianAndOutsideTheSum) {
   MirelGetDescriptorInfo(258, record);
   EXPECT_EQ(frames_written(), std::vector<Bytes>{(Bytes{0x00, 0x00, 0x00, 0x00, 0x0D, 0x00, 0x04,
                                                         0x00, 0x02, 0x01, 0x00, 0x00, 0x07})});
-}
-
-// The frame builder as the log-file download uses it: a payload sent most
-// significant byte first, the length still outside the sum.
-TEST_F(Mirel, BuilderKeepsThePayloadAndLeavesTheLengthOutOfTheSum) {
-  std::uint8_t* payload = storage::mirel_payload();
-  const std::uint8_t values[8] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00};
-  std::memcpy(payload, values, sizeof values);
-  ASSERT_EQ(storage::build_mirel_frame(storage::kMirelLogFileRequest, 8), 17u);
-  const std::uint8_t* frame = link::buffer0().request;
-  EXPECT_EQ(Bytes(frame, frame + 17), (Bytes{0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x0F, 0x00, 0x00,
-                                             0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x50}));
-  ASSERT_EQ(storage::build_mirel_frame(storage::kMirelLogFileCheck, 0), 9u);
-  EXPECT_EQ(Bytes(frame, frame + 9), (Bytes{0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x05, 0x00, 0x05}));
 }
 
 TEST_F(Mirel, NonzeroStatusIsReturnedAndNothingWritten) {

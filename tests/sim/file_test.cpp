@@ -1,4 +1,4 @@
-// A file written through the platform layer has the same bytes on every OS:
+// A file written through the platform layer (common/file.cpp) has the same bytes on every OS:
 // text modes write LF as CR LF (as the Windows C runtime does), binary modes
 // write the bytes unchanged. The same expectations run on Linux and, in the
 // Windows build, under wine.
@@ -28,7 +28,7 @@ Bytes read_back(const std::filesystem::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class PlatformFileTest : public ::testing::Test {
+class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = std::filesystem::temp_directory_path() /
@@ -45,7 +45,7 @@ class PlatformFileTest : public ::testing::Test {
 // runtime's text mode.
 const std::string kWritten = std::string("line 1\nline 2\r\n\n\rend\0\n", 23);
 
-TEST_F(PlatformFileTest, TextAndBinaryModesWriteTheExpectedBytes) {
+TEST_F(FileTest, TextAndBinaryModesWriteTheExpectedBytes) {
   const struct {
     FileMode mode;
     Bytes expected;
@@ -63,7 +63,7 @@ TEST_F(PlatformFileTest, TextAndBinaryModesWriteTheExpectedBytes) {
   }
 }
 
-TEST_F(PlatformFileTest, AppendModesAddToTheEndInTheirOwnTranslation) {
+TEST_F(FileTest, AppendModesAddToTheEndInTheirOwnTranslation) {
   File file;
   ASSERT_TRUE(file.open(path_.string().c_str(), FileMode::kWriteBinary));
   ASSERT_TRUE(file.write_text("a\n"));
@@ -77,7 +77,7 @@ TEST_F(PlatformFileTest, AppendModesAddToTheEndInTheirOwnTranslation) {
   EXPECT_EQ(read_back(path_), bytes_of("a\nb\r\nc\n"));
 }
 
-TEST_F(PlatformFileTest, WriteTextModeReplacesAnExistingFile) {
+TEST_F(FileTest, WriteTextModeReplacesAnExistingFile) {
   { std::ofstream(path_, std::ios::binary) << "old content that is longer"; }
   File file;
   ASSERT_TRUE(file.open(path_.string().c_str(), FileMode::kWriteText));
@@ -88,7 +88,7 @@ TEST_F(PlatformFileTest, WriteTextModeReplacesAnExistingFile) {
 
 // Offsets past 4 GiB survive seek and tell on every OS (long has 32 bits on
 // Windows). The file is sparse, so this costs no disk space.
-TEST_F(PlatformFileTest, SeekAndTellCarry64BitOffsets) {
+TEST_F(FileTest, SeekAndTellCarry64BitOffsets) {
   constexpr std::int64_t kSize = 0x1'0000'0001;
   { std::ofstream(path_, std::ios::binary).put('x'); }
   std::filesystem::resize_file(path_, kSize);
