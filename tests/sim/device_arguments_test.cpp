@@ -52,14 +52,5 @@ TEST_F(Arguments, NullPointersAreRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(probe_sequence(), sequence);
 }
 
-// With n = 0 the data pointer is not read, so null is fine.
-TEST_F(Arguments, EmptyDataMayBeNull) {
-  plug_and_connect();
-  uint16_t reply = 0;
-  EXPECT_EQ(SCSetSerialNumber(0, nullptr), MALTOR_OK);
-  EXPECT_EQ(SCSetHWSettings(0, 0, 0, nullptr), MALTOR_OK);
-  EXPECT_EQ(SCPartitionFormat(0, 0, nullptr, &reply), MALTOR_OK);
-}
-
 }  // namespace
 }  // namespace maltor::test

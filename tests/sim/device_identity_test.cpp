@@ -86,6 +86,13 @@ const OpCase kIdentityCases[] = {
      false,
      5000,
      2},
+    {"GetFirmwareVersionKind3",
+     [](Outputs& o) { return GetFirmwareVersion(o.at<char>(0)); },
+     {0x04, 0xDC, 0x00, 0x00},
+     {{0, 9, 13}, {13, kZeros, 1}},
+     false,
+     5000,
+     3},
     {"GetFirmwareVersionKind5",
      [](Outputs& o) { return GetFirmwareVersion(o.at<char>(0)); },
      {0x04, 0xDC, 0x00, 0x00},
@@ -98,21 +105,6 @@ const OpCase kIdentityCases[] = {
 INSTANTIATE_TEST_SUITE_P(Device, IdentityOps, ::testing::ValuesIn(kIdentityCases), case_name);
 
 using Identity = DeviceTest;
-
-TEST_F(Identity, FirmwareTextLengthDependsOnKind) {
-  const char text[] = "07.11_ABCDEFG";
-  for (const std::uint8_t kind : {1, 2, 3}) {
-    SCOPED_TRACE(int{kind});
-    CloseDevice();
-    MaltorSim_Reset();
-    const std::int32_t id = plug_and_connect(kind);
-    ASSERT_EQ(MaltorSim_SetContent(id, MALTOR_SIM_FIRMWARE_TEXT, text, 13), 0);
-    char out[14];
-    std::memset(out, 'x', sizeof out);
-    ASSERT_EQ(GetFirmwareVersion(out), MALTOR_OK);
-    EXPECT_STREQ(out, kind == 1 ? "07.11" : text);
-  }
-}
 
 TEST_F(Identity, SetSerialNumberWritesTheWholeLengthRange) {
   plug_and_connect();
@@ -131,17 +123,6 @@ TEST_F(Identity, SetSerialNumberWritesTheWholeLengthRange) {
   ASSERT_EQ(frames[1].size(), 262u);
   EXPECT_EQ(frames[1][1], 0x06);
   EXPECT_EQ(frames[1][2], 0x01);
-}
-
-TEST_F(Identity, StoredSerialNumberIsReadBack) {
-  plug_and_connect();
-  const std::uint8_t serial[5] = {'S', 'N', '-', '4', '2'};
-  ASSERT_EQ(SCSetSerialNumber(5, serial), MALTOR_OK);
-  std::uint8_t block[128];
-  ASSERT_EQ(SCGetSerialNumber(block), MALTOR_OK);
-  Bytes expected(128, 0);
-  std::memcpy(expected.data(), serial, 5);
-  EXPECT_EQ(Bytes(block, block + 128), expected);
 }
 
 // The commands that check the reply's sequence byte refuse a reply to another
@@ -194,21 +175,6 @@ TEST_F(Identity, OtherEepromRepliesReturnDoneWhateverTheirFirstByte) {
     EXPECT_EQ(GetEEPROMPageFormat(3, image), MALTOR_OK) << length;
     EXPECT_EQ(last_reply().size(), length);
   }
-}
-
-// A short reply is decoded anyway: positions it did not reach still hold the
-// earlier reply.
-TEST_F(Identity, ShortReplyLeavesEarlierReplyBytesInTheRecord) {
-  const std::int32_t id = plug_and_connect();
-  std::uint8_t serial[128];
-  ASSERT_EQ(SCGetSerialNumber(serial), MALTOR_OK);
-  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_SHORT_REPLY, 0x1B, 1, 10), 0);
-  std::uint8_t record[17];
-  ASSERT_EQ(SCGetMMCInfo(record), MALTOR_OK);
-  const Bytes short_reply = last_reply();
-  ASSERT_EQ(short_reply.size(), 10u);
-  EXPECT_EQ(Bytes(record, record + 5), Bytes(short_reply.begin() + 5, short_reply.end()));
-  EXPECT_EQ(Bytes(record + 5, record + 17), Bytes(serial + 5, serial + 17));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST_P(ConfigSend, FramesTheFileAndReadsItBack) {
   ASSERT_EQ(SCReconfigureFile(write_image(file).c_str(), &status), MALTOR_OK);
   EXPECT_EQ(status, 0);
 
-  std::vector<Bytes> frames = command_frames();
+  std::vector<Bytes> frames = SimTest::frames_written();
   ASSERT_EQ(frames.size(), c.chunks.size() + 2);
   Bytes start = {sequence, 26, 0, 0x0B, 0};
   for (int i = 0; i < 4; ++i) start.push_back(static_cast<std::uint8_t>(c.size >> (8 * i)));
@@ -58,7 +58,7 @@ TEST_P(ConfigSend, FramesTheFileAndReadsItBack) {
   const std::string out = (dir_ / "back.cfg").string();
   EXPECT_EQ(SCConfigFileData(out.c_str()), MALTOR_ERR_EXCHANGE);  // also when complete
   EXPECT_EQ(read_bytes(out), file);
-  frames = command_frames();
+  frames = SimTest::frames_written();
   ASSERT_EQ(frames.size(), c.requests.size() + 1);
   EXPECT_EQ(code_of(frames[0]), 0x0A);
   for (std::size_t i = 0; i < c.requests.size(); ++i) {
@@ -123,7 +123,7 @@ TEST_F(TransferTest, FailedReadKeepsWhatCame) {
   const std::string out = write_image({'k', 'e', 'e', 'p'}, "keep.cfg");
   EXPECT_EQ(SCConfigFileData(out.c_str()), MALTOR_ERR_NO_DEVICE);
   EXPECT_EQ(SCConfigFileData(nullptr), MALTOR_ERR_ARGUMENT);
-  EXPECT_TRUE(command_frames().empty());
+  EXPECT_TRUE(SimTest::frames_written().empty());
 
   const std::int32_t device = plug_and_connect();  // no configuration yet
   EXPECT_EQ(SCConfigFileData(out.c_str()), MALTOR_ERR_EXCHANGE);

@@ -11,7 +11,7 @@ using GatewayConfig = UpdateTest;
 // Sizes of the frames written; each begins with its own size, never a lead-in.
 std::vector<std::size_t> frame_lengths() {
   std::vector<std::size_t> out;
-  for (const Bytes& frame : command_frames()) {
+  for (const Bytes& frame : SimTest::frames_written()) {
     EXPECT_EQ(frame[0] | (frame[1] << 8), static_cast<int>(frame.size()));
     out.push_back(frame.size());
   }
@@ -106,7 +106,7 @@ TEST_F(GatewayConfig, FramesResultsAndLog) {
   plug_and_connect(2);
   const Bytes image = image_bytes(40'000);
   ASSERT_EQ(SendTaloqConfiguration(nullptr, 40'000, image.data()), MALTOR_OK);
-  EXPECT_EQ(command_frames().front(),
+  EXPECT_EQ(SimTest::frames_written().front(),
             (Bytes{0x0A, 0x00, 0x10, 0x12, 0x40, 0x9C, 0x00, 0x00, 0xFE, 0x00}));
   ASSERT_EQ(SendTaloqConfiguration(nullptr, 40'000, image.data()), MALTOR_OK);
   const std::string twice = account(40'000, true, sent(40'000));
@@ -121,7 +121,8 @@ TEST_F(GatewayConfig, FramesResultsAndLog) {
   MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);
   wait_for_update();
   EXPECT_EQ(read_text(log), twice + twice);
-  for (const Bytes& frame : command_frames()) EXPECT_NE(frame[0], 0x0A);  // only logger frames
+  for (const Bytes& frame : SimTest::frames_written())
+    EXPECT_NE(frame[0], 0x0A);  // only logger frames
 
   SCOPED_TRACE("no logs folder");
   std::filesystem::remove_all(logs);
@@ -139,7 +140,7 @@ TEST_F(GatewayConfig, BadArgumentsAreRefusedBeforeAnythingIsSent) {
   // 65,536 blocks of 16,378 bytes overflow the 16-bit block count.
   EXPECT_EQ(SendTaloqConfiguration(nullptr, 65536u * 16378u, &byte), MALTOR_ERR_ARGUMENT);
   EXPECT_EQ(SendTaloqConfiguration(nullptr, 0xFFFFFFFFu, &byte), MALTOR_ERR_ARGUMENT);
-  EXPECT_TRUE(command_frames().empty());
+  EXPECT_TRUE(SimTest::frames_written().empty());
 }
 
 }  // namespace

@@ -134,26 +134,6 @@ TEST_F(Transfers, SecondThreadsExchangeWaitsForTheFirstOnesReply) {
   EXPECT_EQ(next.get(), MALTOR_OK);
 }
 
-TEST_F(Transfers, SequenceMismatchLeavesTheCallersBlockAlone) {
-  const std::int32_t id = plug_and_connect();
-  std::uint8_t serial[128];
-  for (int i = 0; i < 128; ++i) serial[i] = static_cast<std::uint8_t>(0x40 + i);
-  ASSERT_EQ(MaltorSim_SetContent(id, MALTOR_SIM_SERIAL_NUMBER, serial, sizeof serial), 0);
-  ASSERT_EQ(MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_WRONG_SEQUENCE, 0x15, 1, 0), 0);
-
-  std::uint8_t block[128];
-  std::memset(block, 0x5A, sizeof block);
-  EXPECT_EQ(SCGetSerialNumber(block), MALTOR_ERR_EXCHANGE);
-  for (int i = 0; i < 128; ++i) ASSERT_EQ(block[i], 0x5A) << "byte " << i;
-
-  // The same content under the matching sequence byte is taken.
-  EXPECT_EQ(SCGetSerialNumber(block), MALTOR_OK);
-  EXPECT_EQ(std::memcmp(block, serial, sizeof serial), 0);
-  const auto transfers = trace();
-  ASSERT_EQ(transfers.back().pipe, 0x82);
-  EXPECT_EQ(transfers.back().bytes[0], frames_written().back()[0]);
-}
-
 // A short reply is decoded over what an earlier reply left in the reply area.
 TEST_F(Transfers, ShortReplyKeepsEarlierReplyBytes) {
   const std::int32_t id = plug_and_connect();

@@ -23,13 +23,6 @@ class LogDownload : public SimFolderTest {
 
   void write_file(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
   std::vector<std::uint8_t> file_bytes() const { return read_bytes(path_); }
-  static std::vector<std::uint32_t> stream_reads() {
-    std::vector<std::uint32_t> out;
-    for (const Transfer& t : trace()) {
-      if (t.pipe == 0x83) out.push_back(t.length);
-    }
-    return out;
-  }
   static void wait_for_stream_read(std::int32_t id) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (waiting_reads(id, 0x83) != 1 && std::chrono::steady_clock::now() < give_up) {
@@ -60,7 +53,7 @@ TEST_P(LogDownloadRange, WritesTheRangeIntoAFreshFile) {
   ASSERT_EQ(SCSDRequestSendData(path_.c_str(), range.first, range.last), MALTOR_OK);
 
   EXPECT_EQ(file_bytes(), card_bytes(std::uint64_t{range.first} * 512, range.bytes));
-  EXPECT_EQ(stream_reads(), range.reads);
+  EXPECT_EQ(lengths_on(0x83), range.reads);
   EXPECT_EQ(storage::download_flag(), 1);  // a download that ran to its end leaves it set
 
   Bytes payload;  // first and last sector, low byte first, then two zero bytes
@@ -130,7 +123,7 @@ TEST_F(LogDownload, FailedRequestsLeaveTheFileAlone) {
 
   MaltorSim_InjectFault(id, MALTOR_SIM_FAULT_NO_REPLY, 0x13, 1, 0);
   EXPECT_EQ(SCSDRequestSendData(path_.c_str(), 0, 0), MALTOR_ERR_EXCHANGE);
-  EXPECT_TRUE(stream_reads().empty());
+  EXPECT_TRUE(lengths_on(0x83).empty());
   EXPECT_EQ(storage::download_flag(), 0);
 
   const auto bytes = file_bytes();
@@ -141,7 +134,7 @@ TEST_F(LogDownload, UnopenableDestinationStillDrainsTheStream) {
   plug_and_connect();
   const std::string path = (dir_ / "missing" / "log.bin").string();
   EXPECT_EQ(SCSDRequestSendData(path.c_str(), 0, 127), MALTOR_OK);
-  EXPECT_EQ(stream_reads(), (std::vector<std::uint32_t>{32768, 32768}));
+  EXPECT_EQ(lengths_on(0x83), (std::vector<std::uint32_t>{32768, 32768}));
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 

@@ -8,8 +8,6 @@
 namespace maltor::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 const Bytes kCheckFrame = {0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x05, 0x00, 0x05};
 const std::string kOld = "old content\n";
 
@@ -34,14 +32,6 @@ class MirelLogFile : public SimFolderTest {
   }
   Bytes file_bytes() const { return read_bytes(path_); }
   static Bytes old_bytes() { return Bytes(kOld.begin(), kOld.end()); }
-  // Bytes moved by each read of the command IN pipe.
-  static std::vector<std::uint32_t> command_reads() {
-    std::vector<std::uint32_t> out;
-    for (const Transfer& t : trace()) {
-      if (t.pipe == 0x82) out.push_back(t.length);
-    }
-    return out;
-  }
 
   std::string path_;
 };
@@ -66,7 +56,7 @@ TEST_F(MirelLogFile, DownloadWritesTextModeAndChecksTheRawSum) {
     Bytes request = {0, 0, 0, 0, 0x11, 0, 0x0F, 0};
     request.insert(request.end(), c.values.begin(), c.values.end());
     EXPECT_EQ(frames_written(), (std::vector<Bytes>{request, kCheckFrame}));
-    EXPECT_EQ(command_reads(), c.reads);
+    EXPECT_EQ(lengths_on(0x82), c.reads);
     EXPECT_EQ(file_bytes(), log_text(c.section, c.length));
   }
 }
@@ -143,7 +133,7 @@ TEST_F(MirelLogFile, RefusedDownloadsLeaveTheFileAlone) {
   const std::string path = (dir_ / "missing" / "log.txt").string();
   EXPECT_EQ(MirelGetFirstLogFile(1, 16384, path.c_str()), MALTOR_ERR_LOG_OPEN);
   EXPECT_EQ(frames_written().size(), 1u);
-  EXPECT_EQ(command_reads(), std::vector<std::uint32_t>{6});  // the file's bytes are not read
+  EXPECT_EQ(lengths_on(0x82), std::vector<std::uint32_t>{6});  // the file's bytes are not read
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 

@@ -40,7 +40,7 @@ TEST_P(ReflashSpeeds, SendTheWholeImageInChunksOfTheLinkLimit) {
 
   // The trace keeps the latest frames: the tail of the data phase and the end,
   // whose sum is the file's.
-  const std::vector<Bytes> tail = command_frames();
+  const std::vector<Bytes> tail = SimTest::frames_written();
   ASSERT_GE(tail.size(), 3u);
   const Bytes& end = tail.back();
   const std::uint16_t sum = sum16(file);
@@ -82,7 +82,7 @@ TEST_P(ReflashFailures, StopAtTheFailedFrame) {
 
   // The start frame announces the whole buffer, also for a short file. Every
   // frame written took the next number.
-  const std::vector<Bytes> frames = command_frames();
+  const std::vector<Bytes> frames = SimTest::frames_written();
   ASSERT_EQ(frames.size(), c.frames_written);
   EXPECT_EQ(frames.front(),
             stamped({0, 14, 0, 0x07, 0, 0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00, 29}, sequence));
@@ -122,12 +122,12 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
   set_sequence(250);
 
   EXPECT_EQ(SCReflash(), 0);  // no image at the fixed path: nothing sent
-  EXPECT_TRUE(command_frames().empty());
+  EXPECT_TRUE(SimTest::frames_written().empty());
 
   const std::string path = write_image(image_bytes(kImage, 11));
   std::filesystem::copy_file(path, fixed);
   EXPECT_EQ(SCReflash(), 1);
-  const std::vector<Bytes> first = command_frames();
+  const std::vector<Bytes> first = SimTest::frames_written();
   ASSERT_EQ(first.size(), 1072u);
   for (std::size_t i = 1; i < first.size(); ++i) {
     ASSERT_EQ(first[i][0], static_cast<std::uint8_t>(first[0][0] + i));
@@ -137,11 +137,11 @@ TEST_F(TransferTest, ReflashKeepsItsOwnSequenceCounter) {
 
   EXPECT_EQ(SCReflashFile(path.c_str()), MALTOR_OK);
   EXPECT_EQ(image_info(device, MALTOR_SIM_IMAGE_REFLASH).blocks, 12484u);
-  EXPECT_EQ(command_frames().back()[0], static_cast<std::uint8_t>(251 + 12485));
+  EXPECT_EQ(SimTest::frames_written().back()[0], static_cast<std::uint8_t>(251 + 12485));
   EXPECT_EQ(probe_sequence(), static_cast<std::uint8_t>(251 + 12486));
 
   EXPECT_EQ(SCReflash(), 1);
-  EXPECT_EQ(command_frames().front()[0], static_cast<std::uint8_t>(first[0][0] + 1072));
+  EXPECT_EQ(SimTest::frames_written().front()[0], static_cast<std::uint8_t>(first[0][0] + 1072));
 
   CloseDevice();  // without a device the first write fails
   EXPECT_EQ(SCReflash(), 0);
@@ -167,7 +167,7 @@ TEST_F(TransferTest, RefusedFilesSendNothing) {
   EXPECT_EQ(SCReflashFile(nullptr), MALTOR_ERR_ARGUMENT);
   EXPECT_EQ(SCReconfigureFile(nullptr, &status), MALTOR_ERR_ARGUMENT);
   EXPECT_EQ(SCReconfigureFile(empty.c_str(), nullptr), MALTOR_ERR_ARGUMENT);
-  EXPECT_TRUE(command_frames().empty());
+  EXPECT_TRUE(SimTest::frames_written().empty());
   EXPECT_EQ(probe_sequence(), sequence);
 }
 

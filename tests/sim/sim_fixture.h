@@ -69,6 +69,8 @@ class SimTest : public ::testing::Test {
     return id;
   }
 
+ public:
+  // What the wire trace shows; free helpers of the tests read it too.
   struct Transfer {
     std::int32_t device;
     std::uint8_t pipe;

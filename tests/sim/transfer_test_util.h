@@ -35,7 +35,7 @@ class TransferTest : public UpdateTest {
   // The command codes of the frames written, in order.
   static std::vector<std::uint8_t> codes_written() {
     std::vector<std::uint8_t> out;
-    for (const Bytes& frame : command_frames()) out.push_back(code_of(frame));
+    for (const Bytes& frame : SimTest::frames_written()) out.push_back(code_of(frame));
     return out;
   }
 };

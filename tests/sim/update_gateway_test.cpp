@@ -15,7 +15,7 @@ const Bytes kLeadIn = {0, 0, 0, 0};
 // start with the lead-in).
 std::vector<std::size_t> block_payloads(bool kind1) {
   std::vector<std::size_t> out;
-  for (const Bytes& frame : command_frames()) {
+  for (const Bytes& frame : SimTest::frames_written()) {
     const Bytes body(frame.begin() + (kind1 ? 4 : 0), frame.end());
     if (body.size() >= 6 && body[2] == 0x13 && body[3] == 0x00) out.push_back(body.size() - 6);
   }
@@ -41,7 +41,7 @@ TEST_P(GatewaySplits, BlocksProgressAndImage) {
 
   EXPECT_EQ(block_payloads(kind1), c.blocks);
   EXPECT_EQ(progress(), c.progress);
-  for (const Bytes& frame : command_frames()) {
+  for (const Bytes& frame : SimTest::frames_written()) {
     ASSERT_LE(frame.size(), 16384u);
     ASSERT_EQ(std::equal(kLeadIn.begin(), kLeadIn.end(), frame.begin()), kind1);
   }
@@ -94,7 +94,7 @@ TEST_F(GatewayUpdate, AnnounceBlockAndCompletionBytes) {
     plug_and_connect(kind);
     ASSERT_EQ(UpdateFirmware(write_image({1, 2, 3}).c_str(), log_path_.c_str()), MALTOR_OK);
     wait_for_update();
-    EXPECT_EQ(command_frames(), expected);
+    EXPECT_EQ(SimTest::frames_written(), expected);
   }
 }
 
@@ -131,7 +131,7 @@ TEST_P(GatewayFailures, EndTheTransferWithTheirLines) {
   wait_for_update();
 
   EXPECT_EQ(log_text(), header_text(kGatewayTitle, c.size, path) + c.lines);
-  EXPECT_EQ(command_frames().size(), c.frames);  // no completion frame after a failure
+  EXPECT_EQ(SimTest::frames_written().size(), c.frames);  // no completion frame after a failure
   EXPECT_EQ(progress(), c.progress);
   EXPECT_EQ(image_info(device).finished, 0u);
 }

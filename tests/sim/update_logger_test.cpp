@@ -16,7 +16,7 @@ const Bytes kReconnectFrame = {4, 0x7C, 0, 0x62};
 // `data` false, every other frame).
 std::vector<Bytes> frames_where(bool data) {
   std::vector<Bytes> out;
-  for (const Bytes& frame : command_frames()) {
+  for (const Bytes& frame : SimTest::frames_written()) {
     if ((frame.size() >= 6 && frame[1] == 0x78) == data) out.push_back(frame);
   }
   return out;
@@ -60,7 +60,7 @@ TEST_P(LoggerSizes, FramesProgressImageAndTail) {
     expected.push_back(frame);
   }
   expected.insert(expected.end(), {kFinishFrame, kReconnectFrame});
-  EXPECT_EQ(frames(), expected);
+  EXPECT_EQ(frames_written(), expected);
 
   const MaltorSimImageInfo info = image_info(device);
   EXPECT_EQ(info.received, c.size);

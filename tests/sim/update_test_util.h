@@ -17,8 +17,6 @@
 
 namespace maltor::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
 // Every header written in these tests shows this time: Thu Jun  4 12:00:00 2026.
 inline constexpr std::int64_t kStartSecond = 1'780'574'400;
 inline constexpr char kStartTime[] = "Thu Jun  4 12:00:00 2026";
@@ -104,20 +102,6 @@ inline std::string trailer_text(std::uint32_t acknowledged, bool finished) {
 inline constexpr char kLoggerTitle[] = "Varden Osprin reprogramming started at ";
 inline constexpr char kGatewayTitle[] = "Varden Gateway reprogramming started at ";
 
-// Frames written on the command OUT pipe, sized to what the trace kept.
-inline std::vector<Bytes> command_frames() {
-  std::vector<Bytes> out;
-  for (std::uint32_t i = 0; i < MaltorSim_TraceCount(); ++i) {
-    MaltorSimTraceEntry entry{};
-    const std::int32_t stored = MaltorSim_TraceGet(i, &entry, nullptr, 0);
-    if (stored < 0 || entry.pipe != 0x02) continue;
-    Bytes bytes(static_cast<std::size_t>(stored));
-    MaltorSim_TraceGet(i, &entry, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    out.push_back(std::move(bytes));
-  }
-  return out;
-}
-
 class UpdateTest : public SimFolderTest {
  protected:
   void SetUp() override {
@@ -161,8 +145,6 @@ class UpdateTest : public SimFolderTest {
 
   std::string log_text() const { return read_text(log_path_); }
   std::vector<std::uint32_t> progress() const { return ProgressRecorder::get().take(); }
-
-  static std::vector<Bytes> frames() { return command_frames(); }
 
   static MaltorSimImageInfo image_info(std::int32_t device,
                                        std::uint32_t image = MALTOR_SIM_IMAGE_FIRMWARE) {
