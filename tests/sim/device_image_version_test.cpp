@@ -49,49 +49,41 @@ class ImageVersion : public ::testing::Test {
 constexpr std::size_t kFirst = 16368;
 constexpr std::size_t kSecond = 524280;
 
-TEST_F(ImageVersion, FullImageGivesBothFieldsAroundAnUnderscore) {
-  char text[14];
-  std::memset(text, '#', sizeof text);
-  ASSERT_EQ(GetFileNameFirmwareVersion(image(524288), text), 1);
-
-  Bytes expected(14);
-  for (std::size_t i = 0; i < 5; ++i) expected[i] = image_byte(kFirst + i);
-  expected[5] = '_';  // file byte 16,373 never reaches the text
-  for (std::size_t i = 0; i < 6; ++i) expected[6 + i] = image_byte(kSecond + i);
-  expected[12] = '#';  // left as the caller had it
-  expected[13] = 0;
-  EXPECT_EQ(text_of(text), expected);
+// The text after a call, from a pattern: F and S are the next byte of the
+// first (file offset 16,368) and second (524,280) field, 0 a zero, others as
+// written.
+Bytes expected_text(const char* pattern) {
+  Bytes out;
+  std::size_t first = kFirst, second = kSecond;
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    out.push_back(*p == 'F'   ? image_byte(first++)
+                  : *p == 'S' ? image_byte(second++)
+                  : *p == '0' ? 0
+                              : static_cast<std::uint8_t>(*p));
+  }
+  return out;
 }
 
-TEST_F(ImageVersion, ImageEndingBeforeTheSecondFieldLeavesItZeroAndUnterminated) {
-  char text[14];
-  std::memset(text, '#', sizeof text);
-  ASSERT_EQ(GetFileNameFirmwareVersion(image(20000), text), 1);
-  Bytes expected(14, 0);
-  for (std::size_t i = 0; i < 5; ++i) expected[i] = image_byte(kFirst + i);
-  expected[5] = '_';
-  expected[12] = '#';
-  expected[13] = '#';
-  EXPECT_EQ(text_of(text), expected);
-}
-
-TEST_F(ImageVersion, OneByteOfTheSecondFieldIsEnoughToTerminate) {
-  char text[14];
-  std::memset(text, '#', sizeof text);
-  ASSERT_EQ(GetFileNameFirmwareVersion(image(kSecond + 1), text), 1);
-  EXPECT_EQ(static_cast<std::uint8_t>(text[6]), image_byte(kSecond));
-  EXPECT_EQ(Bytes(text + 7, text + 12), Bytes(5, 0));
-  EXPECT_EQ(text[12], '#');
-  EXPECT_EQ(text[13], 0);
-}
-
-TEST_F(ImageVersion, ImageTooShortForTheFirstFieldGivesZeroAndAClearedText) {
-  char text[14];
-  std::memset(text, '#', sizeof text);
-  EXPECT_EQ(GetFileNameFirmwareVersion(image(kFirst), text), 0);
-  Bytes expected(14, '#');
-  std::fill(expected.begin(), expected.begin() + 10, 0);
-  EXPECT_EQ(text_of(text), expected);
+// Byte 5 is always '_' (file byte 16,373 never reaches the text), byte 12 is
+// left as the caller had it; a second field ending early is zero-filled.
+TEST_F(ImageVersion, FieldsFollowTheImageLength) {
+  const struct {
+    std::size_t size;
+    std::uint8_t result;
+    const char* text;
+  } cases[] = {
+      {524288, 1, "FFFFF_SSSSSS#0"},
+      {20000, 1, "FFFFF_000000##"},  // no second field: unterminated
+      {kSecond + 1, 1, "FFFFF_S00000#0"},
+      {kFirst, 0, "0000000000####"},  // too short for the first field
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    char text[14];
+    std::memset(text, '#', sizeof text);
+    EXPECT_EQ(GetFileNameFirmwareVersion(image(c.size), text), c.result);
+    EXPECT_EQ(text_of(text), expected_text(c.text));
+  }
 }
 
 TEST_F(ImageVersion, MissingFileOrNullArgumentsLeaveTheTextAlone) {

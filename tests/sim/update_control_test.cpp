@@ -54,8 +54,8 @@ TEST_P(StartChecks, ComeInTheirOrder) {
   EXPECT_EQ(UpdateFirmware(firmwares[c.firmware], logs[c.log]), c.expected);
   EXPECT_EQ(std::filesystem::exists(log), c.log_created);
   if (!c.running) {
-    EXPECT_EQ(link::g_update_marker.load(), link::kInvalidHandle);
-    EXPECT_EQ(open_descriptors(), descriptors);  // a failed start leaves no file open
+    EXPECT_EQ(MaltorWaitForUpdate(0), MALTOR_OK);  // nothing was left alive
+    EXPECT_EQ(open_descriptors(), descriptors);    // a failed start leaves no file open
   } else {
     ReflashStatusCallBack(&ProgressRecorder::callback);
     MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, StartChecks, ::testing::ValuesIn(kStartCases), k
 
 TEST_F(UpdateControl, StopWithNothingRunning) {
   EXPECT_EQ(StopFirmwareUpdate(), MALTOR_OK);
-  EXPECT_EQ(link::g_update_marker.load(), link::kInvalidHandle);
+  EXPECT_EQ(MaltorWaitForUpdate(0), MALTOR_OK);
   ReflashStatusCallBack(nullptr);
   EXPECT_EQ(StopFirmwareUpdate(), MALTOR_ERR_NO_CALLBACK);
 }
@@ -110,7 +110,6 @@ TEST_P(Stops, EndTheTransferAtTheNextBlock) {
     MaltorSim_ClockMode(MALTOR_SIM_CLOCK_MANUAL);  // holds it at its first stop check
     ASSERT_EQ(start(image.c_str(), log_path_.c_str()), MALTOR_OK);
     EXPECT_EQ(StopFirmwareUpdate(), MALTOR_OK);
-    EXPECT_EQ(link::g_update_marker.load(), link::kInvalidHandle);  // clear at once
     MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);
   } else {
     ProgressRecorder::get().hook = [&](std::size_t count) {
@@ -155,7 +154,7 @@ TEST_F(UpdateControl, StartFromTheStatusCallbackIsRefused) {
   std::vector<std::uint8_t> results;
   ProgressRecorder::get().hook = [&](std::size_t count) {
     if (count != 1) return;
-    StopFirmwareUpdate();  // the marker is clear now, yet this thread still runs the update
+    StopFirmwareUpdate();  // asked to stop, yet this thread still runs the update
     results.push_back(UpdateLoggerFirmware(image.c_str(), other_log.c_str()));
     results.push_back(UpdateFirmware(image.c_str(), other_log.c_str()));
   };

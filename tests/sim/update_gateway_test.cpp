@@ -89,8 +89,8 @@ TEST_F(GatewayUpdate, AnnounceBlockAndCompletionBytes) {
   };
   for (const auto& [kind, expected] : cases) {
     SCOPED_TRACE(int{kind});
+    CloseDevice();
     MaltorSim_Reset();
-    link::ResetDeviceTable();
     plug_and_connect(kind);
     ASSERT_EQ(UpdateFirmware(write_image({1, 2, 3}).c_str(), log_path_.c_str()), MALTOR_OK);
     wait_for_update();
@@ -177,7 +177,7 @@ TEST_F(GatewayUpdate, TailReopensTheGatewayWhichThenRestarts) {
   plug_and_connect(1);
   ASSERT_EQ(UpdateFirmware(write_image(image_bytes(5000)).c_str(), log_path_.c_str()), MALTOR_OK);
   wait_for_update();
-  EXPECT_TRUE(link::device_open());  // the tail reopened it to send the completion frame
+  EXPECT_TRUE(device_held());  // the tail reopened it to send the completion frame
   MaltorSim_ClockAdvance(100);
   EXPECT_EQ(DeviceIsReady(), 0);  // restarting into its new firmware
   MaltorSim_ClockAdvance(3000);

@@ -71,7 +71,7 @@ TEST_P(LoggerSizes, FramesProgressImageAndTail) {
   // pause, so the tail reconnected.
   EXPECT_EQ(info.reconnects, 1u);
   EXPECT_GE(MaltorSim_ClockNow() - before, 7000u);
-  EXPECT_FALSE(link::device_open());  // every logger update ends with the device closed
+  EXPECT_FALSE(device_held());  // every logger update ends with the device closed
   EXPECT_NE(DeviceIsReady(), 0);
 }
 
@@ -142,7 +142,7 @@ TEST_P(LoggerFailures, EndTheTransferWithTheirLines) {
             c.started ? std::vector<Bytes>{kStartFrame} : std::vector<Bytes>{});
   EXPECT_EQ(progress().size(), c.callbacks);
   EXPECT_EQ(image_info(device).finished, 0u);
-  EXPECT_FALSE(link::device_open());
+  EXPECT_FALSE(device_held());
 }
 
 const std::string kStartFailed = "Reprogramming  start - Failed\r\r\n";
@@ -174,7 +174,7 @@ TEST_F(LoggerUpdate, TailWithoutTheLoggerBackSendsNoReconnect) {
             MALTOR_OK);
   wait_for_update();
   EXPECT_EQ(image_info(device).reconnects, 0u);
-  EXPECT_FALSE(link::device_open());
+  EXPECT_FALSE(device_held());
   EXPECT_EQ(DeviceIsReady(), 0);
   MaltorSim_ClockAdvance(2000);
   EXPECT_NE(DeviceIsReady(), 0);  // back after its restart

@@ -3,6 +3,7 @@
 // virtual wall clock set to a known second.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "sim_fixture.h"
-#include "update/update_control.h"
 
 namespace maltor::test {
 
@@ -102,6 +102,13 @@ inline std::string trailer_text(std::uint32_t acknowledged, bool finished) {
 inline constexpr char kLoggerTitle[] = "Varden Osprin reprogramming started at ";
 inline constexpr char kGatewayTitle[] = "Varden Gateway reprogramming started at ";
 
+// Whether this process holds a device open, as the device listing tells.
+inline bool device_held() {
+  MaltorDeviceInfo devices[16];
+  const std::uint32_t n = std::min<std::uint32_t>(MaltorListDevices(devices, 16), 16);
+  return std::any_of(devices, devices + n, [](const MaltorDeviceInfo& d) { return d.in_use == 1; });
+}
+
 class UpdateTest : public SimFolderTest {
  protected:
   void SetUp() override {
@@ -113,7 +120,7 @@ class UpdateTest : public SimFolderTest {
   void TearDown() override {
     MaltorSim_ClockMode(MALTOR_SIM_CLOCK_AUTO);  // frees an update held by a failed test
     StopFirmwareUpdate();
-    update::wait_for_update_thread();
+    EXPECT_EQ(MaltorWaitForUpdate(600000), MALTOR_OK);
     ReflashStatusCallBack(nullptr);
     SimFolderTest::TearDown();
   }
@@ -141,7 +148,7 @@ class UpdateTest : public SimFolderTest {
   }
 
   // Waits until the update thread, its tail included, has ended.
-  static void wait_for_update() { update::wait_for_update_thread(); }
+  static void wait_for_update() { EXPECT_EQ(MaltorWaitForUpdate(600000), MALTOR_OK); }
 
   std::string log_text() const { return read_text(log_path_); }
   std::vector<std::uint32_t> progress() const { return ProgressRecorder::get().take(); }

@@ -115,8 +115,8 @@ TEST_F(UsbTraceTest, CompletionsCarryTheOutcome) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    CloseDevice();
     MaltorSim_Reset();
-    link::ResetDeviceTable();
     const std::int32_t device = plug_and_connect(1);
     ASSERT_EQ(MaltorTraceStart(path().c_str()), MALTOR_OK);
     if (c.fault != 0) {
