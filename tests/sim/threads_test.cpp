@@ -52,8 +52,6 @@ class Threads : public UpdateTest {
     MaltorSim_SetRestartTime(device_, 0);
     ASSERT_EQ(MaltorSim_SetContent(device_, MALTOR_SIM_CLOCK, &kClock, 4), 0);
   }
-
-  std::int32_t device_ = 0;
 };
 
 TEST_F(Threads, TwoThreadsExchangeAtOnceAndEachGetsItsOwnReplies) {

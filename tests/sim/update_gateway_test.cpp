@@ -98,9 +98,6 @@ TEST_F(GatewayUpdate, AnnounceBlockAndCompletionBytes) {
   }
 }
 
-constexpr std::uint32_t kNoDevice = 0;
-constexpr std::uint32_t kNoFault = 0xFF;
-
 struct FailureCase {
   const char* name;
   std::uint8_t kind;
@@ -117,23 +114,11 @@ class GatewayFailures : public UpdateTest, public ::testing::WithParamInterface<
 
 TEST_P(GatewayFailures, EndTheTransferWithTheirLines) {
   const FailureCase& c = GetParam();
-  set_wall_clock();
-  const std::int32_t device = plug_and_connect(c.kind);
-  if (c.frame == kNoDevice) {
-    CloseDevice();
-  } else if (c.frame != kNoFault) {
-    ASSERT_EQ(MaltorSim_UpdateFault(device, c.frame, c.nth, c.action), 0);
-  }
-  // Images too big to write out are sparse files.
-  const std::string path =
-      c.size > 1'000'000 ? sparse_image(c.size) : write_image(image_bytes(c.size));
-  ASSERT_EQ(UpdateFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
-  wait_for_update();
-
+  const std::string path = run_update(false, c.kind, c.size, c.frame, c.nth, c.action);
   EXPECT_EQ(log_text(), header_text(kGatewayTitle, c.size, path) + c.lines);
   EXPECT_EQ(SimTest::frames_written().size(), c.frames);  // no completion frame after a failure
   EXPECT_EQ(progress(), c.progress);
-  EXPECT_EQ(image_info(device).finished, 0u);
+  EXPECT_EQ(image_info(device_).finished, 0u);
 }
 
 const std::string kPrepFailed = "Reprogramming  preparation - Failed\r\r\n";

@@ -115,33 +115,18 @@ struct FailureCase {
   std::size_t callbacks;
 };
 
-constexpr std::uint32_t kNoDevice = 0;
-constexpr std::uint32_t kNoFault = 0xFF;
-
 class LoggerFailures : public UpdateTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(LoggerFailures, EndTheTransferWithTheirLines) {
   const FailureCase& c = GetParam();
-  set_wall_clock();
-  const std::int32_t device = plug_and_connect();
-  if (c.frame == kNoDevice) {
-    CloseDevice();
-  } else if (c.frame != kNoFault) {
-    ASSERT_EQ(MaltorSim_UpdateFault(device, c.frame, c.nth, c.action), 0);
-  }
-  // Images too big to write out are sparse files.
-  const std::string path =
-      c.size > 1'000'000 ? sparse_image(c.size) : write_image(image_bytes(c.size));
-  ASSERT_EQ(UpdateLoggerFirmware(path.c_str(), log_path_.c_str()), MALTOR_OK);
-  wait_for_update();
-
+  const std::string path = run_update(true, 1, c.size, c.frame, c.nth, c.action);
   EXPECT_EQ(log_text(), header_text(kLoggerTitle, c.size, path) + c.lines);
   EXPECT_EQ(frames_where(true).size(), c.data_frames);
   // Neither finish nor reconnect frame after a failure.
   EXPECT_EQ(frames_where(false),
             c.started ? std::vector<Bytes>{kStartFrame} : std::vector<Bytes>{});
   EXPECT_EQ(progress().size(), c.callbacks);
-  EXPECT_EQ(image_info(device).finished, 0u);
+  EXPECT_EQ(image_info(device_).finished, 0u);
   EXPECT_FALSE(device_held());
 }
 

@@ -47,8 +47,6 @@ class UpdateStress : public UpdateTest {
     EXPECT_GE(successes, finished);
     EXPECT_EQ(image_info(device_).errors, 0u);
   }
-
-  std::int32_t device_ = 0;
 };
 
 TEST_F(UpdateStress, StartStopAndRestartManyTimes) {

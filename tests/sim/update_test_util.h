@@ -109,6 +109,10 @@ inline bool device_held() {
   return std::any_of(devices, devices + n, [](const MaltorDeviceInfo& d) { return d.in_use == 1; });
 }
 
+// What a failure case arms instead of a frame's fault.
+inline constexpr std::uint32_t kNoDevice = 0;    // the device is closed before the start
+inline constexpr std::uint32_t kNoFault = 0xFF;  // nothing is armed
+
 class UpdateTest : public SimFolderTest {
  protected:
   void SetUp() override {
@@ -150,6 +154,28 @@ class UpdateTest : public SimFolderTest {
   // Waits until the update thread, its tail included, has ended.
   static void wait_for_update() { EXPECT_EQ(MaltorWaitForUpdate(600000), MALTOR_OK); }
 
+  static constexpr std::uint32_t kNoDevice = 0;    // the device is closed before the start
+  static constexpr std::uint32_t kNoFault = 0xFF;  // nothing is armed
+  // Sets the wall clock, plugs and connects a device of `kind`, arms the
+  // fault on `frame` (MALTOR_SIM_FRAME_*, kNoDevice or kNoFault), runs the
+  // logger or gateway update of a `size`-byte image (sparse past a megabyte)
+  // to its end and returns the image's path. The device id is in device_.
+  std::string run_update(bool logger, std::uint8_t kind, std::uint64_t size, std::uint32_t frame,
+                         std::uint32_t nth, std::uint32_t action) {
+    set_wall_clock();
+    device_ = plug_and_connect(kind);
+    if (frame == kNoDevice) {
+      CloseDevice();
+    } else if (frame != kNoFault) {
+      EXPECT_EQ(MaltorSim_UpdateFault(device_, frame, nth, action), 0);
+    }
+    const std::string path = size > 1'000'000 ? sparse_image(size) : write_image(image_bytes(size));
+    const auto start = logger ? UpdateLoggerFirmware : UpdateFirmware;
+    EXPECT_EQ(start(path.c_str(), log_path_.c_str()), MALTOR_OK);
+    wait_for_update();
+    return path;
+  }
+
   std::string log_text() const { return read_text(log_path_); }
   std::vector<std::uint32_t> progress() const { return ProgressRecorder::get().take(); }
 
@@ -161,6 +187,7 @@ class UpdateTest : public SimFolderTest {
   }
 
   std::string log_path_;
+  std::int32_t device_ = 0;
 };
 
 }  // namespace maltor::test
