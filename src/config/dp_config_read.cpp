@@ -1,9 +1,9 @@
 #include "config/dp_config.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/file_transfer.h"
 #include "link/result.h"
 #include "platform/os.h"
-#include "update/file_transfer.h"
 
 namespace maltor::config {
 
@@ -16,7 +16,7 @@ constexpr std::uint32_t kSizeAt = 21;
 constexpr std::uint8_t kDownloadEnded = kExchangeFailed;
 // The largest configuration the library sends; a device that reports more is
 // not believed, as the reads would otherwise run on without bound.
-constexpr std::uint32_t kMaxConfiguration = update::kImageCapacity;
+constexpr std::uint32_t kMaxConfiguration = link::kImageCapacity;
 
 }  // namespace
 

@@ -5,18 +5,18 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/gateway_frame.h"
 #include "link/result.h"
 #include "platform/os.h"
-#include "update/gateway_frame.h"
 #include "update/progress_log.h"
 
 namespace maltor::config {
 
 namespace {
 
-using update::build_gateway_frame;
-using update::gateway_exchange;
-using update::SumWidth;
+using link::build_gateway_frame;
+using link::gateway_exchange;
+using link::SumWidth;
 
 constexpr std::uint8_t kAnnounceCommand = 0x10;
 constexpr std::uint8_t kAnnounceQualifier = 0x12;

@@ -5,8 +5,8 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/mirel_frame.h"
 #include "link/result.h"
-#include "storage/mirel_frame.h"
 
 namespace maltor::device {
 
@@ -42,7 +42,7 @@ std::uint8_t get_firmware_version_text(char* text) {
   const bool short_text = slot0().kind == kShortTextKind;
   std::uint32_t length = sizeof kVersionFrame;
   if (short_text) {
-    length = storage::build_mirel_frame(storage::kMirelFirmwareVersion, 0);
+    length = link::build_mirel_frame(link::kMirelFirmwareVersion, 0);
   } else {
     std::memcpy(buffer0().request, kVersionFrame, sizeof kVersionFrame);
   }

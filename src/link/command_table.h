@@ -11,7 +11,7 @@ namespace maltor::link {
 enum class Reader : std::uint8_t {
   kFixed,   // ReadReply: waits 5,000 ms whatever the header says
   kTimed,   // ReadReplyTimed: waits the header's timeout
-  kDirect,  // file-transfer frames: synchronous pipe calls of their own
+  kDirect,  // file-transfer frames (file_transfer.h): synchronous pipe calls, the pipe's bound
 };
 
 // Reply checks and exchange variations, combined as bits.

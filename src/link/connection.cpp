@@ -7,7 +7,6 @@
 
 namespace maltor::link {
 
-Mutex g_library_lock;
 std::atomic<void*> g_receive_callback{nullptr};
 std::atomic<void*> g_caller_critical_section{nullptr};
 

@@ -5,12 +5,8 @@
 #include <cstdint>
 
 #include "MaltorUSBdrv.h"
-#include "link/mutex.h"
 
 namespace maltor::link {
-
-// Guards the download flag only (log download against its stop).
-extern Mutex g_library_lock;
 
 // Pointers the application stores; the library never calls or uses them.
 extern std::atomic<void*> g_receive_callback;

@@ -26,7 +26,7 @@ constexpr DeviceTable empty_table() {
 
 constinit DeviceTable g_table = empty_table();
 std::uint8_t g_high_speed = 0;
-std::atomic<Handle> g_update_marker{kInvalidHandle};
+std::atomic<std::uint64_t> g_update_run{kNoUpdateRun};
 
 void ResetDeviceTable() {
   std::memset(&g_table, 0, sizeof g_table);
@@ -126,3 +126,8 @@ bool ReopenDevice() {
 }
 
 }  // namespace maltor::link
+
+// The platform's discovery asks for it; see platform/usb.h.
+std::uint16_t maltor::platform::serial_vendor_id() {
+  return maltor::link::kVendorId;
+}

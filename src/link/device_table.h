@@ -62,12 +62,14 @@ extern DeviceTable g_table;
 extern TransferBuffer g_buffers[kSlotCount];
 extern std::uint8_t g_high_speed;
 
-// Handle of the running firmware-update thread; kInvalidHandle when none runs.
-// Atomic because the update thread clears it while callers read it.
-extern std::atomic<Handle> g_update_marker;
+// The number of the running firmware update (each start counts one up);
+// kNoUpdateRun when none runs. Atomic because the update thread clears it
+// while callers read it.
+inline constexpr std::uint64_t kNoUpdateRun = ~std::uint64_t{0};
+extern std::atomic<std::uint64_t> g_update_run;
 
 inline bool update_running() {
-  return g_update_marker.load() != kInvalidHandle;
+  return g_update_run.load() != kNoUpdateRun;
 }
 inline DeviceSlot& slot0() {
   return g_table.slots[0];

@@ -22,6 +22,15 @@ std::uint32_t read_with(Reader reader) MALTOR_REQUIRES(g_exchange_lock) {
   return reader == Reader::kTimed ? ReadReplyTimed(0) : ReadReply(0);
 }
 
+// The control header: the only place that writes it.
+void set_header(std::uint32_t timeout_ms, std::uint32_t write_length, std::uint32_t read_length)
+    MALTOR_REQUIRES(g_exchange_lock) {
+  TransferBuffer& buffer = buffer0();
+  buffer.timeout_ms = timeout_ms;
+  buffer.bytes_to_write = write_length;
+  buffer.bytes_to_read = read_length;
+}
+
 }  // namespace
 
 std::uint32_t stamp_frame(const CommandRow& row, std::uint32_t extra, std::uint8_t sequence) {
@@ -45,10 +54,7 @@ Exchange::Exchange(CommandId id, std::uint32_t extra_write, std::uint32_t extra_
   g_exchange_lock.assert_held();
   sequence_ = g_sequence++;
   length_ = stamp_frame(row_, extra_write, sequence_);
-  TransferBuffer& buffer = buffer0();
-  buffer.timeout_ms = row_.timeout_ms;
-  buffer.bytes_to_write = length_;
-  buffer.bytes_to_read = row_.read_length + extra_read;
+  set_header(row_.timeout_ms, length_, row_.read_length + extra_read);
 }
 
 std::uint8_t Exchange::run() {
@@ -81,11 +87,21 @@ std::uint8_t Exchange::rerun() {
 
 std::uint32_t raw_exchange(std::uint32_t write_length, std::uint32_t read_length,
                            std::uint32_t timeout_ms, Reader reader) {
+  set_header(timeout_ms, write_length, read_length);
+  if (WriteCommand(0) == 0) return 0;
+  return read_with(reader);
+}
+
+std::uint32_t send_only(std::uint32_t write_length, std::uint32_t timeout_ms) {
+  set_header(timeout_ms, write_length, 0);
+  return WriteCommand(0);
+}
+
+std::uint32_t read_only(std::uint32_t read_length, std::uint32_t timeout_ms, Reader reader) {
+  // The frame length stays as the exchange before left it.
   TransferBuffer& buffer = buffer0();
   buffer.timeout_ms = timeout_ms;
-  buffer.bytes_to_write = write_length;
   buffer.bytes_to_read = read_length;
-  if (WriteCommand(0) == 0) return 0;
   return read_with(reader);
 }
 

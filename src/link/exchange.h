@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "link/byte_order.h"  // put_u16/put_u32/get_u16/get_u32 for every frame
 #include "link/command_table.h"
 #include "link/device_table.h"
 #include "link/exchange_lock.h"
@@ -22,22 +23,6 @@ extern std::uint8_t g_sequence MALTOR_GUARDED_BY(g_exchange_lock);
 
 // Sum modulo 256 of `length` bytes: the standard frame's checksum.
 std::uint8_t additive_sum(const std::uint8_t* bytes, std::uint32_t length);
-
-// Little-endian field access in frames and replies.
-inline void put_u16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-inline void put_u32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-inline std::uint16_t get_u16(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
-inline std::uint32_t get_u32(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-         (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
 
 // Offset of the payload in a standard frame and of the data in a reply.
 inline constexpr std::uint32_t kPayloadOffset = 5;
@@ -97,12 +82,27 @@ class Exchange {
   std::uint8_t refusal_ = 0;
 };
 
-// Writes bytes-to-write bytes of the request area (already filled by the
-// caller) and reads the reply with the chosen reader. Used by frames of other
-// layouts (Mirel, logger, gateway) that share the command pipes. Returns the
-// count read, 0 when the write or the read moved nothing.
+// Writes `write_length` bytes of the request area (already filled by the
+// caller), the write bounded by `timeout_ms`, and reads the reply with the
+// chosen reader. Used by frames of other layouts (Mirel, logger, gateway)
+// that share the command pipes. Returns the count read, 0 when the write or
+// the read moved nothing.
 std::uint32_t raw_exchange(std::uint32_t write_length, std::uint32_t read_length,
                            std::uint32_t timeout_ms, Reader reader)
+    MALTOR_REQUIRES(g_exchange_lock);
+
+// Writes `write_length` bytes of the request area and reads nothing: for the
+// frames a device does not answer because it restarts or reconnects on them.
+// Returns the bytes written, 0 when the write moved nothing.
+std::uint32_t send_only(std::uint32_t write_length, std::uint32_t timeout_ms)
+    MALTOR_REQUIRES(g_exchange_lock);
+
+// Reads up to `read_length` bytes into the reply area with the chosen reader,
+// writing nothing first: for data a device sends on after an exchange's
+// reply. `timeout_ms` is the timed reader's wait; the fixed one waits
+// kFixedReadWaitMs whatever it says. Returns the count read, 0 when nothing
+// came.
+std::uint32_t read_only(std::uint32_t read_length, std::uint32_t timeout_ms, Reader reader)
     MALTOR_REQUIRES(g_exchange_lock);
 
 }  // namespace maltor::link

@@ -21,6 +21,7 @@
 #include <span>
 #include <type_traits>
 
+#include "link/byte_order.h"
 #include "link/command_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
@@ -84,11 +85,7 @@ void copy_field(const std::uint8_t* reply, const Field& field, T* out) {
     std::memcpy(out, reply + field.from, field.size);
     return;
   }
-  std::uint32_t value = 0;
-  for (std::uint16_t i = 0; i < field.size; ++i) {
-    value |= static_cast<std::uint32_t>(reply[field.from + i]) << (8 * i);
-  }
-  *out = static_cast<T>(value);
+  *out = static_cast<T>(get_le(reply + field.from, field.size));
 }
 
 // Copies the decode's fields from `reply` into the outputs, in order.

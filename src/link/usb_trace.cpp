@@ -1,11 +1,12 @@
 #include "link/usb_trace.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "MaltorUSBdrv.h"
+#include "link/byte_order.h"
 #include "link/error_detail.h"
+#include "link/mutex.h"
 #include "link/result.h"
 #include "platform/clock.h"
 #include "platform/os.h"
@@ -13,6 +14,10 @@
 namespace maltor::trace {
 
 namespace {
+
+using link::put_u16;
+using link::put_u32;
+using link::put_u64;
 
 #define MALTOR_TRACE_TEXT(x) #x
 #define MALTOR_TRACE_NUMBER(x) MALTOR_TRACE_TEXT(x)
@@ -69,19 +74,19 @@ struct OpenDevice {
 constexpr int kOpenDevices = 16;
 
 struct State {
-  std::mutex lock;
-  platform::File file;
-  char path[260];
-  std::uint8_t buffer[kBufferSize];
-  std::size_t used;
-  std::uint64_t next_id;
-  KnownDevice known[kKnownDevices];
-  int known_next;
-  OpenDevice files[kOpenDevices];
-  OpenDevice interfaces[kOpenDevices];
-  int files_next;
-  int interfaces_next;
-  std::uint8_t last_address;
+  Mutex lock;
+  platform::File file MALTOR_GUARDED_BY(lock);
+  char path[260] MALTOR_GUARDED_BY(lock);
+  std::uint8_t buffer[kBufferSize] MALTOR_GUARDED_BY(lock);
+  std::size_t used MALTOR_GUARDED_BY(lock);
+  std::uint64_t next_id MALTOR_GUARDED_BY(lock);
+  KnownDevice known[kKnownDevices] MALTOR_GUARDED_BY(lock);
+  int known_next MALTOR_GUARDED_BY(lock);
+  OpenDevice files[kOpenDevices] MALTOR_GUARDED_BY(lock);
+  OpenDevice interfaces[kOpenDevices] MALTOR_GUARDED_BY(lock);
+  int files_next MALTOR_GUARDED_BY(lock);
+  int interfaces_next MALTOR_GUARDED_BY(lock);
+  std::uint8_t last_address MALTOR_GUARDED_BY(lock);
 };
 // Never destroyed: the library's unload action flushes the trace after the
 // static destructors of the library may have run.
@@ -128,24 +133,11 @@ bool hex_after(const char* text, const char* tag, std::uint16_t* value) {
   return false;
 }
 
-void put16(std::uint8_t* out, std::uint16_t value) {
-  out[0] = static_cast<std::uint8_t>(value);
-  out[1] = static_cast<std::uint8_t>(value >> 8);
-}
-void put32(std::uint8_t* out, std::uint32_t value) {
-  put16(out, static_cast<std::uint16_t>(value));
-  put16(out + 2, static_cast<std::uint16_t>(value >> 16));
-}
-void put64(std::uint8_t* out, std::uint64_t value) {
-  put32(out, static_cast<std::uint32_t>(value));
-  put32(out + 4, static_cast<std::uint32_t>(value >> 32));
-}
-
 // ---- Writing (lock held) ---------------------------------------------------
 
 // Stops the trace after a failed write and tells the calling thread why; the
 // device operation in progress goes on as if nothing had been traced.
-void give_up(State& s) {
+void give_up(State& s) MALTOR_REQUIRES(s.lock) {
   platform::g_tracing.store(false, std::memory_order_relaxed);
   s.file.close();
   s.used = 0;
@@ -153,7 +145,7 @@ void give_up(State& s) {
               "the USB trace %s could not be written; tracing stopped", s.path);
 }
 
-bool flush_buffer(State& s) {
+bool flush_buffer(State& s) MALTOR_REQUIRES(s.lock) {
   if (s.used == 0) return true;
   const bool written = s.file.write(s.buffer, s.used) == s.used;
   g_bytes.fetch_add(s.used, std::memory_order_relaxed);
@@ -161,7 +153,7 @@ bool flush_buffer(State& s) {
   return written;
 }
 
-bool emit(State& s, const void* data, std::size_t length) {
+bool emit(State& s, const void* data, std::size_t length) MALTOR_REQUIRES(s.lock) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   while (length > 0) {
     if (s.used == kBufferSize && !flush_buffer(s)) return false;
@@ -193,36 +185,37 @@ struct Packet {
 };
 
 // One enhanced packet block: a usbmon header and the data.
-bool write_packet(State& s, std::int64_t time_us, std::uint8_t address, const Packet& p) {
+bool write_packet(State& s, std::int64_t time_us, std::uint8_t address, const Packet& p)
+    MALTOR_REQUIRES(s.lock) {
   const std::uint32_t captured = kUsbmonHeader + p.data_length;
   const std::uint32_t block_length = 32 + padded(captured);
   std::uint8_t head[28 + kUsbmonHeader] = {};
-  put32(head, 6);
-  put32(head + 4, block_length);
-  put32(head + 8, 0);  // interface 0
-  put32(head + 12, static_cast<std::uint32_t>(static_cast<std::uint64_t>(time_us) >> 32));
-  put32(head + 16, static_cast<std::uint32_t>(time_us));
-  put32(head + 20, captured);
-  put32(head + 24, captured);
+  put_u32(head, 6);
+  put_u32(head + 4, block_length);
+  put_u32(head + 8, 0);  // interface 0
+  put_u32(head + 12, static_cast<std::uint32_t>(static_cast<std::uint64_t>(time_us) >> 32));
+  put_u32(head + 16, static_cast<std::uint32_t>(time_us));
+  put_u32(head + 20, captured);
+  put_u32(head + 24, captured);
   std::uint8_t* h = head + 28;
-  put64(h, p.id);
+  put_u64(h, p.id);
   h[8] = static_cast<std::uint8_t>(p.type);
   h[9] = p.transfer_type;
   h[10] = p.endpoint;
   h[11] = address;
-  put16(h + 12, kBus);
+  put_u16(h + 12, kBus);
   h[14] = p.setup != nullptr ? 0 : '-';
   h[15] = static_cast<std::uint8_t>(p.data_flag);
-  put64(h + 16, static_cast<std::uint64_t>(time_us / 1000000));
-  put32(h + 24, static_cast<std::uint32_t>(time_us % 1000000));
-  put32(h + 28, static_cast<std::uint32_t>(p.status));
-  put32(h + 32, p.urb_length);
-  put32(h + 36, p.data_length);
+  put_u64(h + 16, static_cast<std::uint64_t>(time_us / 1000000));
+  put_u32(h + 24, static_cast<std::uint32_t>(time_us % 1000000));
+  put_u32(h + 28, static_cast<std::uint32_t>(p.status));
+  put_u32(h + 32, p.urb_length);
+  put_u32(h + 36, p.data_length);
   if (p.setup != nullptr) std::memcpy(h + 40, p.setup, 8);
   // interval, start frame, transfer flags and descriptor count stay 0.
   static constexpr std::uint8_t kZeros[4] = {};
   std::uint8_t trailer[4];
-  put32(trailer, block_length);
+  put_u32(trailer, block_length);
   return emit(s, head, sizeof head) && emit(s, p.data, p.data_length) &&
          emit(s, kZeros, padded(captured) - captured) && emit(s, trailer, 4);
 }
@@ -230,54 +223,55 @@ bool write_packet(State& s, std::int64_t time_us, std::uint8_t address, const Pa
 // A pcapng option: code, length, value, padding.
 std::size_t put_option(std::uint8_t* out, std::uint16_t code, const void* value,
                        std::uint16_t length) {
-  put16(out, code);
-  put16(out + 2, length);
+  put_u16(out, code);
+  put_u16(out + 2, length);
   if (length > 0) std::memcpy(out + 4, value, length);  // an empty option may have no value
   std::memset(out + 4 + length, 0, padded(length) - length);
   return 4 + padded(length);
 }
 
-bool write_header_blocks(State& s) {
+bool write_header_blocks(State& s) MALTOR_REQUIRES(s.lock) {
   std::uint8_t block[256];
   // Section header: byte-order magic, version 1.0, unknown section length,
   // the writing application.
   std::size_t n = 0;
-  put32(block, 0x0A0D0D0A);
-  put32(block + 8, 0x1A2B3C4D);
-  put16(block + 12, 1);
-  put16(block + 14, 0);
-  put64(block + 16, ~std::uint64_t{0});
+  put_u32(block, 0x0A0D0D0A);
+  put_u32(block + 8, 0x1A2B3C4D);
+  put_u16(block + 12, 1);
+  put_u16(block + 14, 0);
+  put_u64(block + 16, ~std::uint64_t{0});
   n = 24;
   n += put_option(block + n, 4, kLibraryName, sizeof kLibraryName - 1);
   n += put_option(block + n, 0, nullptr, 0);
-  put32(block + 4, static_cast<std::uint32_t>(n + 4));
-  put32(block + n, static_cast<std::uint32_t>(n + 4));
+  put_u32(block + 4, static_cast<std::uint32_t>(n + 4));
+  put_u32(block + n, static_cast<std::uint32_t>(n + 4));
   if (!emit(s, block, n + 4)) return false;
 
   // Interface description: usbmon link type, no snapshot limit, the library
   // and its version, microsecond timestamps.
-  put32(block, 1);
-  put16(block + 8, kLinkTypeUsbLinuxMmapped);
-  put16(block + 10, 0);
-  put32(block + 12, 0);
+  put_u32(block, 1);
+  put_u16(block + 8, kLinkTypeUsbLinuxMmapped);
+  put_u16(block + 10, 0);
+  put_u32(block + 12, 0);
   n = 16;
   n += put_option(block + n, 2, kInterfaceName, sizeof kInterfaceName - 1);
   n += put_option(block + n, 3, kLibraryName, sizeof kLibraryName - 1);
   const std::uint8_t microseconds = 6;
   n += put_option(block + n, 9, &microseconds, 1);
   n += put_option(block + n, 0, nullptr, 0);
-  put32(block + 4, static_cast<std::uint32_t>(n + 4));
-  put32(block + n, static_cast<std::uint32_t>(n + 4));
+  put_u32(block + 4, static_cast<std::uint32_t>(n + 4));
+  put_u32(block + n, static_cast<std::uint32_t>(n + 4));
   return emit(s, block, n + 4);
 }
 
 // The device descriptor as a GET_DESCRIPTOR exchange on the default pipe.
-bool write_descriptor_exchange(State& s, std::int64_t time_us, const OpenDevice& device) {
+bool write_descriptor_exchange(State& s, std::int64_t time_us, const OpenDevice& device)
+    MALTOR_REQUIRES(s.lock) {
   static constexpr std::uint8_t kSetup[8] = {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 18, 0x00};
   std::uint8_t descriptor[18] = {18, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 64};
-  put16(descriptor + 8, device.vendor);
-  put16(descriptor + 10, device.product);
-  put16(descriptor + 12, 0x0100);
+  put_u16(descriptor + 8, device.vendor);
+  put_u16(descriptor + 10, device.product);
+  put_u16(descriptor + 12, 0x0100);
   descriptor[17] = 1;  // one configuration
   const std::uint64_t id = ++s.next_id;
   return write_packet(s, time_us, device.address,
@@ -287,7 +281,7 @@ bool write_descriptor_exchange(State& s, std::int64_t time_us, const OpenDevice&
 }
 
 // The open interface `usb`; null for a handle the trace never saw opened.
-OpenDevice* interface_of(State& s, std::uint64_t usb) {
+OpenDevice* interface_of(State& s, std::uint64_t usb) MALTOR_REQUIRES(s.lock) {
   for (OpenDevice& device : s.interfaces) {
     if (device.address != 0 && device.handle == usb) return &device;
   }
@@ -296,7 +290,8 @@ OpenDevice* interface_of(State& s, std::uint64_t usb) {
 
 // The address a transfer on `usb` shows, after the device's descriptor
 // exchange when this trace has not shown it yet. 0 on a failed write.
-std::uint8_t address_for(State& s, std::int64_t time_us, std::uint64_t usb) {
+std::uint8_t address_for(State& s, std::int64_t time_us, std::uint64_t usb)
+    MALTOR_REQUIRES(s.lock) {
   OpenDevice* device = interface_of(s, usb);
   if (device == nullptr) return kUnknownAddress;
   if (!device->described) {
@@ -314,7 +309,7 @@ std::uint8_t address_for(State& s, std::int64_t time_us, std::uint64_t usb) {
 bool start(const char* path) {
   stop();
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   if (path == nullptr || path[0] == '\0') return false;
   std::size_t length = std::strlen(path);
   if (length >= sizeof s.path) length = sizeof s.path - 1;
@@ -338,7 +333,7 @@ bool start(const char* path) {
 
 bool stop() {
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   if (!running()) return true;
   platform::g_tracing.store(false, std::memory_order_relaxed);
   const bool flushed = flush_buffer(s);
@@ -361,7 +356,7 @@ void stop_trace() {
 }
 
 std::uint64_t bytes_written() {
-  std::lock_guard held(g_state.lock);
+  const MutexLock held(g_state.lock);
   return g_bytes.load(std::memory_order_relaxed) + g_state.used;
 }
 
@@ -370,7 +365,7 @@ std::uint64_t submitted(std::uint64_t usb, std::uint8_t pipe, const std::uint8_t
   if (!running()) return 0;
   const std::int64_t now = platform::now_microseconds();
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   if (!running()) return 0;
   const std::uint8_t address = address_for(s, now, usb);
   const std::uint64_t id = ++s.next_id;
@@ -397,7 +392,7 @@ void completed(std::uint64_t id, std::uint64_t usb, std::uint8_t pipe, Outcome o
   if (id == 0 || !running()) return;
   const std::int64_t now = platform::now_microseconds();
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   if (!running()) return;
   const bool in = (pipe & 0x80) != 0 && data != nullptr;
   const Packet packet{id,
@@ -432,7 +427,7 @@ void device_listed(const char* path, const char* instance_id) {
     return;
   }
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   const std::uint64_t hash = hash_path(path);
   for (KnownDevice& known : s.known) {
     if (known.path_hash == hash) {
@@ -446,7 +441,7 @@ void device_listed(const char* path, const char* instance_id) {
 
 void device_opened(const char* path, std::uint64_t file) {
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   const std::uint64_t hash = hash_path(path);
   OpenDevice opened{file, 0, 0, 0, false};
   for (const KnownDevice& known : s.known) {
@@ -461,7 +456,7 @@ void device_opened(const char* path, std::uint64_t file) {
 
 void interface_opened(std::uint64_t file, std::uint64_t usb) {
   State& s = g_state;
-  std::lock_guard held(s.lock);
+  const MutexLock held(s.lock);
   for (const OpenDevice& opened : s.files) {
     if (opened.handle != file) continue;
     // Each opening gets a new address, as a re-enumerated device would.

@@ -1,7 +1,7 @@
 // The USB trace: every transfer the platform layer makes, written as it
 // happens into a pcapng file that Wireshark opens as a Linux usbmon capture
 // (link type 220), whatever the backend. The platform seam (platform/usb.h,
-// platform/common/usb_seam.cpp) calls the hooks below only while a trace
+// link/usb_seam.cpp) calls the hooks below only while a trace
 // runs; without one an exchange costs one relaxed load per platform call.
 //
 // Each transfer becomes two packets with the same id: the submission (OUT

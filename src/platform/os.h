@@ -1,7 +1,8 @@
-// Host side of the platform layer: debug output, the executable's folder,
-// threads, a critical section, events and files.
+// Host side of the platform layer: debug output, the executable's folder, a
+// tag for the calling thread, events and files.
 //
-// Threads, locks and events are written once over the C++ standard library;
+// The thread tag and events are written once over the C++ standard library
+// (the core takes its threads and locks from the standard library itself);
 // debug output and the executable's folder are per host OS; files are written
 // in binary mode everywhere and the text-mode newline translation is done here,
 // so a file the library writes has the same bytes on every OS.
@@ -26,9 +27,12 @@ void debug_output(const char* text);
 // into `out`. Returns false when it does not fit or cannot be found.
 bool executable_folder(char* out, std::size_t capacity);
 
-// ---- Critical section ----------------------------------------------------
+// ---- Threads -------------------------------------------------------------
 
-using CriticalSection = std::mutex;
+// A number for the calling thread, the same on every call from it and never
+// 0 (which a backend's cancel filter reads as "any thread"). The backends
+// note it on each transfer, so a cancel can end the calling thread's own.
+std::uint64_t this_thread_tag();
 
 // ---- Events --------------------------------------------------------------
 

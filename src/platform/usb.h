@@ -70,6 +70,11 @@ struct DeviceEntry {
 using DeviceVisitor = bool (*)(void* context, const DeviceEntry& entry);
 void enumerate_devices(DeviceVisitor visit, void* context);
 
+// Defined by the core: the vendor id of the maker's devices. A backend that
+// must open a device to read its serial number opens only these, so
+// discovery causes no traffic to other vendors' devices.
+std::uint16_t serial_vendor_id();
+
 // True when another program holds the device, as far as the system can tell
 // without opening it for transfers; false when it is free or nobody can tell.
 bool held_elsewhere(const DeviceEntry& entry);
@@ -136,9 +141,9 @@ inline bool pipe_write_sync(Handle usb, std::uint8_t pipe, const std::uint8_t* d
 // ---- Backend entry points -------------------------------------------------
 
 // Each backend implements the calls that move data or name a device under
-// these names; the calls of the same names above wrap them (below, and
-// platform/common/usb_seam.cpp), so the USB trace sees every transfer of
-// every backend in one place.
+// these names; the calls of the same names above wrap them (below, and the
+// link's trace side in link/usb_seam.cpp), so the USB trace sees every
+// transfer of every backend in one place.
 namespace backend {
 void enumerate_devices(DeviceVisitor visit, void* context);
 Handle open_device_file(const char* path);

@@ -7,6 +7,7 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/mutex.h"
 #include "link/result.h"
 #include "platform/os.h"
 #include "platform/usb.h"
@@ -15,7 +16,10 @@ namespace maltor::storage {
 
 namespace {
 
-std::uint8_t g_download_flag MALTOR_GUARDED_BY(link::g_library_lock) = 0;
+// Guards the download flag alone: a stop from another thread clears it while
+// the download reads it between chunks.
+Mutex g_download_flag_lock;
+std::uint8_t g_download_flag MALTOR_GUARDED_BY(g_download_flag_lock) = 0;
 
 // The chunk buffer is a static of its own rather than part of slot 0's
 // transfer buffer: a stop sent from another thread runs its exchange through
@@ -119,12 +123,12 @@ std::uint8_t download_loop(const char* path, link::Handle usb, std::uint32_t byt
 }  // namespace
 
 std::uint8_t download_flag() {
-  const MutexLock held(link::g_library_lock);
+  const MutexLock held(g_download_flag_lock);
   return g_download_flag;
 }
 
 void set_download_flag(std::uint8_t value) {
-  const MutexLock held(link::g_library_lock);
+  const MutexLock held(g_download_flag_lock);
   g_download_flag = value;
 }
 

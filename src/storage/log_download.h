@@ -27,7 +27,7 @@ std::uint8_t request_send_data(const char* path, std::uint32_t first, std::uint3
 std::uint8_t stop_send_data();
 
 // The download flag: 1 while a download may go on, 0 once a stop was asked
-// for. Read and written under link::g_library_lock only.
+// for. Read and written under a lock of its own.
 std::uint8_t download_flag();
 void set_download_flag(std::uint8_t value);
 

@@ -3,24 +3,22 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/mirel_frame.h"
 #include "link/result.h"
-#include "link/transfer.h"
 #include "platform/os.h"
-#include "storage/mirel_frame.h"
 
 namespace maltor::storage {
 
 namespace {
 
+using link::kMirelDataOffset;
+using link::kMirelLogFileCheck;
+using link::kMirelLogFileRequest;
+using link::MirelExchange;
+
 inline constexpr std::uint32_t kRequestPayload = 8;
 inline constexpr std::uint32_t kRequestReplyLength = 6;
 inline constexpr std::uint32_t kCheckReplyLength = 8;
-
-// The log file request is the one Mirel frame whose values go most
-// significant byte first.
-void put_u32_msb_first(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-}
 
 // The destination file and how much of the log reached it. Once a write
 // failed nothing more is written, but the log is still read to its end, so
@@ -36,12 +34,11 @@ struct Destination {
 // Returns the bytes read, 0 when nothing came.
 std::uint32_t receive(Destination& out, std::uint32_t length, std::uint16_t& sum)
     MALTOR_REQUIRES(link::g_exchange_lock) {
-  link::TransferBuffer& buffer = link::buffer0();
-  buffer.bytes_to_read = length;
-  const std::uint32_t n = link::ReadReply(0);
-  for (std::uint32_t i = 0; i < n; ++i) sum = static_cast<std::uint16_t>(sum + buffer.reply[i]);
+  const std::uint32_t n = link::read_only(length, kLogFileTimeoutMs, link::Reader::kFixed);
+  const std::uint8_t* reply = link::buffer0().reply;
+  for (std::uint32_t i = 0; i < n; ++i) sum = static_cast<std::uint16_t>(sum + reply[i]);
   if (!out.failed) {
-    const std::size_t taken = out.file.write(buffer.reply, n);
+    const std::size_t taken = out.file.write(reply, n);
     out.written += taken;
     out.failed = taken != n;
   }
@@ -52,7 +49,6 @@ std::uint32_t receive(Destination& out, std::uint32_t length, std::uint16_t& sum
 // brought nothing; `received` and `sum` cover what came before it.
 bool receive_file(Destination& file, std::uint32_t length, std::uint32_t& received,
                   std::uint16_t& sum) MALTOR_REQUIRES(link::g_exchange_lock) {
-  link::buffer0().timeout_ms = kLogFileTimeoutMs;
   const std::uint32_t blocks = length / kLogFileBlock;
   const std::uint32_t remainder = length % kLogFileBlock;
   for (std::uint32_t block = 0; block < blocks; ++block) {
@@ -77,8 +73,9 @@ std::uint8_t get_first_log_file(std::uint32_t section, std::uint32_t length, con
 
   MirelExchange request(kMirelLogFileRequest, kRequestPayload);
   if (!request.ready()) return request.refusal();
-  put_u32_msb_first(request.payload(), section);
-  put_u32_msb_first(request.payload() + 4, length);
+  // The one Mirel frame whose values go most significant byte first.
+  link::put_u32_msb_first(request.payload(), section);
+  link::put_u32_msb_first(request.payload() + 4, length);
   if (const std::uint8_t result = request.run(kRequestReplyLength, kLogFileTimeoutMs);
       result != kOk) {
     return result;

@@ -2,14 +2,20 @@
 
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/mirel_frame.h"
 #include "link/reply_decode.h"
 #include "link/result.h"
-#include "storage/mirel_frame.h"
 
 namespace maltor::storage {
 
 namespace {
 
+using link::kMirelActiveLogSection;
+using link::kMirelDescriptor;
+using link::kMirelFirstLogSection;
+using link::kMirelLogCount;
+using link::kMirelQueryTimeoutMs;
+using link::MirelExchange;
 using link::ReplyDecode;
 using link::u16_at;
 using link::u32_at;

@@ -5,8 +5,7 @@
 #include "link/connection.h"
 #include "link/device_table.h"
 #include "link/exchange.h"
-#include "link/transfer.h"
-#include "update/gateway_frame.h"
+#include "link/gateway_frame.h"
 #include "update/progress_log.h"
 #include "update/update_control.h"
 
@@ -14,7 +13,10 @@ namespace maltor::update {
 
 namespace {
 
-using link::buffer0;
+using link::build_gateway_frame;
+using link::clear_gateway_areas;
+using link::gateway_exchange;
+using link::SumWidth;
 
 constexpr char kTitle[] = "Varden Gateway reprogramming started at ";
 
@@ -101,11 +103,7 @@ void completion_tail() {
   if (!link::device_open()) return;
   const std::uint32_t length = build_gateway_frame(link::slot0().kind == 1, kCompletionCommand,
                                                    kCompletionQualifier, nullptr, 0, SumWidth::k8);
-  link::TransferBuffer& buffer = buffer0();
-  buffer.timeout_ms = kCompletionTimeoutMs;
-  buffer.bytes_to_write = length;
-  buffer.bytes_to_read = 0;
-  link::WriteCommand(0);  // no reply comes
+  link::send_only(length, kCompletionTimeoutMs);  // no reply comes
 }
 
 }  // namespace

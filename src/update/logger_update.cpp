@@ -6,7 +6,6 @@
 #include "link/connection.h"
 #include "link/device_table.h"
 #include "link/exchange.h"
-#include "link/transfer.h"
 #include "platform/clock.h"
 #include "update/progress_log.h"
 #include "update/update_control.h"
@@ -130,11 +129,7 @@ void finish_tail() {
   link::close_device();  // does nothing if an update is marked running again
   link::ReopenDevice();
   put_short_frame(kReconnectCode, kReconnectSelector);
-  link::TransferBuffer& buffer = buffer0();
-  buffer.timeout_ms = kReconnectTimeoutMs;
-  buffer.bytes_to_write = 4;
-  buffer.bytes_to_read = 0;
-  link::WriteCommand(0);  // no reply comes
+  link::send_only(4, kReconnectTimeoutMs);  // no reply comes
 }
 
 }  // namespace

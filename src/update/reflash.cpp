@@ -4,13 +4,20 @@
 
 #include "link/error_detail.h"
 #include "link/exchange.h"
+#include "link/file_transfer.h"
 #include "link/result.h"
 #include "platform/os.h"
-#include "update/file_transfer.h"
 
 namespace maltor::update {
 
 namespace {
+
+using link::chunk_limit;
+using link::kHighSpeedChunk;
+using link::kImageCapacity;
+using link::kReflashCommands;
+using link::load_image;
+using link::run_file_transfer;
 
 // SCReflash's own sequence counter: 0 at load, never reset.
 std::uint8_t g_reflash_sequence MALTOR_GUARDED_BY(link::g_exchange_lock) = 0;

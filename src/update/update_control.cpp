@@ -19,9 +19,8 @@ namespace maltor::update {
 
 namespace {
 
-using link::g_update_marker;
-using link::Handle;
-using link::kInvalidHandle;
+using link::g_update_run;
+using link::kNoUpdateRun;
 
 // States of the two event variables: never created, open, or closed (the
 // no-handle value).
@@ -57,7 +56,7 @@ class UpdateThread {
     const MutexLock held(events_lock_);
     if (stop_state_.exchange(EventState::kClosed) == EventState::kOpen) stop_.set();
     if (request_state_.exchange(EventState::kClosed) == EventState::kOpen) request_.set();
-    g_update_marker.store(kInvalidHandle);
+    g_update_run.store(kNoUpdateRun);
   }
 
   std::uint8_t start(const char* firmware_path, const char* log_path, UpdateBody body) {
@@ -89,13 +88,13 @@ class UpdateThread {
       // Marked before the thread exists, so its own release at its end can
       // never be overtaken by this store.
       set_alive(true);
-      g_update_marker.store(run_);
+      g_update_run.store(run_);
       worker_ = std::thread(run_thread, this, body);
     } catch (...) {
       // No thread: nothing runs and the marker stays clear; reported as 3.
       detail::set(kFileOpenFailed, detail::kInternal, 0, 0, 0,
                   "the update thread could not be started");
-      g_update_marker.store(kInvalidHandle);
+      g_update_run.store(kNoUpdateRun);
       set_alive(false);
       firmware_.close();
       log_.close();
@@ -130,7 +129,7 @@ class UpdateThread {
       const MutexLock held(events_lock_);
       // A stop that came first has released this update already: its events
       // stay closed and the first stop check ends the transfer.
-      if (g_update_marker.load() == run_) {
+      if (g_update_run.load() == run_) {
         request_.reset();
         stop_.reset();
         request_state_.store(EventState::kOpen);
@@ -197,8 +196,8 @@ class UpdateThread {
 
   Mutex start_lock_;  // one start at a time
   std::thread worker_ MALTOR_GUARDED_BY(start_lock_);
-  Handle run_ = kInvalidHandle;  // the marker value of the latest update
-  Handle runs_ MALTOR_GUARDED_BY(start_lock_) = 0;
+  std::uint64_t run_ = kNoUpdateRun;  // the number of the latest update
+  std::uint64_t runs_ MALTOR_GUARDED_BY(start_lock_) = 0;
   Mutex life_lock_;  // the update's being alive, against the waits for its end
   std::condition_variable_any life_changed_;
 

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "update/file_transfer.h"
+#include "link/file_transfer.h"
 #include "update_test_util.h"
 
 namespace maltor::test {

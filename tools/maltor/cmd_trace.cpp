@@ -11,6 +11,7 @@
 
 #include "command.h"
 #include "errors.h"
+#include "link/byte_order.h"
 #include "link/wire_layout.h"
 
 namespace maltor::tool {
@@ -26,12 +27,9 @@ void Session::start_trace(const Library& library, const std::string& path) {
 
 namespace {
 
-std::uint32_t get16(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0] | at[1] << 8);
-}
-std::uint32_t get32(const std::uint8_t* at) {
-  return get16(at) | get16(at + 2) << 16;
-}
+using link::get_u16;
+using link::get_u32;
+
 std::uint8_t sum8(const std::uint8_t* bytes, std::size_t first, std::size_t last) {
   std::uint8_t sum = 0;
   for (std::size_t i = first; i <= last; ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
@@ -76,22 +74,22 @@ class FrameDecoder {
     standard_code_ = -1;
     mirel_ = 0;
     command_.clear();
-    if (n >= 6 && get16(&b[1]) == n && b[4] == 0 && link::layout_for_code(b[3]) != nullptr) {
+    if (n >= 6 && get_u16(&b[1]) == n && b[4] == 0 && link::layout_for_code(b[3]) != nullptr) {
       standard_code_ = b[3];
       command_ = link::layout_for_code(b[3])->name;
       return {command_, std::to_string(b[0]), verdict(b[n - 1] == sum8(b.data(), 0, n - 2))};
     }
-    const bool zero_lead = n >= 9 && get32(&b[0]) == 0 && get16(&b[4]) == n;
+    const bool zero_lead = n >= 9 && get_u32(&b[0]) == 0 && get_u16(&b[4]) == n;
     if (const auto* gateway = zero_lead ? gateway_frame(b[6], b[7]) : nullptr) {
       command_ = gateway->name;
       return {command_, "", gateway_verdict(b, 4, gateway->sum_bytes)};
     }
     if (zero_lead) {
-      mirel_ = get16(&b[6]);
+      mirel_ = get_u16(&b[6]);
       command_ = mirel_command(mirel_);
       return {command_, "", verdict(b[n - 1] == sum8(b.data(), 6, n - 2))};
     }
-    if (const auto* gateway = n >= 5 && get16(&b[0]) == n ? gateway_frame(b[2], b[3]) : nullptr) {
+    if (const auto* gateway = n >= 5 && get_u16(&b[0]) == n ? gateway_frame(b[2], b[3]) : nullptr) {
       command_ = gateway->name;
       return {command_, "", gateway_verdict(b, 0, gateway->sum_bytes)};
     }
@@ -107,7 +105,7 @@ class FrameDecoder {
     const unsigned index = replies_++;
     if (standard_code_ >= 0 && n >= 6) {
       std::string checksum;  // a reply cut short has no checksum to check
-      if (get16(&b[1]) == n) checksum = verdict(b[n - 1] == sum8(b.data(), 0, n - 2));
+      if (get_u16(&b[1]) == n) checksum = verdict(b[n - 1] == sum8(b.data(), 0, n - 2));
       return {command_, std::to_string(b[0]), checksum};
     }
     if (mirel_ == 15 && index > 0) return {};
@@ -125,7 +123,7 @@ class FrameDecoder {
     if (sum_bytes == 1) return verdict(b[n - 1] == sum8(b.data(), at + 2, n - 2));
     std::uint32_t sum = 0;
     for (std::size_t i = at + 2; i + 2 < n; ++i) sum = (sum + b[i]) & 0xFFFF;
-    return verdict(get16(&b[n - 2]) == sum);
+    return verdict(get_u16(&b[n - 2]) == sum);
   }
 
   unsigned replies_ = 0;
@@ -156,24 +154,24 @@ std::vector<Packet> read_trace(const std::string& path) {
   const auto bad = [&](const std::string& why) {
     return ToolError(kExitFailed, path + " is not a USB trace this tool reads: " + why);
   };
-  if (file.size() < 28 || get32(&file[0]) != 0x0A0D0D0A || get32(&file[8]) != 0x1A2B3C4D) {
+  if (file.size() < 28 || get_u32(&file[0]) != 0x0A0D0D0A || get_u32(&file[8]) != 0x1A2B3C4D) {
     throw bad("no little-endian pcapng section header");
   }
   std::vector<Packet> packets;
   std::size_t at = 0;
   while (at + 12 <= file.size()) {
-    const std::uint32_t type = get32(&file[at]);
-    const std::uint32_t length = get32(&file[at + 4]);
+    const std::uint32_t type = get_u32(&file[at]);
+    const std::uint32_t length = get_u32(&file[at + 4]);
     if (length < 12 || length % 4 != 0 || length > file.size() - at) throw bad("a block overruns");
-    if (type == 1 && get16(&file[at + 8]) != 220) throw bad("the link type is not usbmon (220)");
+    if (type == 1 && get_u16(&file[at + 8]) != 220) throw bad("the link type is not usbmon (220)");
     if (type == 6 && length >= 32) {
-      const std::uint32_t captured = get32(&file[at + 20]);
+      const std::uint32_t captured = get_u32(&file[at + 20]);
       if (captured < 64 || captured > length - 32) throw bad("a packet overruns its block");
       const std::uint8_t* h = &file[at + 28];
-      const std::uint32_t data_length = get32(h + 36);
+      const std::uint32_t data_length = get_u32(h + 36);
       if (data_length > captured - 64) throw bad("a packet's data overrun it");
       packets.push_back({static_cast<char>(h[8]), h[9], h[10],
-                         static_cast<std::int32_t>(get32(h + 28)),
+                         static_cast<std::int32_t>(get_u32(h + 28)),
                          std::vector<std::uint8_t>(h + 64, h + 64 + data_length)});
     }
     at += length;

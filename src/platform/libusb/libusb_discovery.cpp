@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/device_table.h"
 #include "platform/libusb/libusb_state.h"
 
 namespace maltor::platform {
@@ -64,7 +63,7 @@ bool bus_port_text(const Located& at, char* out, std::size_t capacity) {
 bool read_serial(libusb_device* device, const libusb_device_descriptor& descriptor, char* out,
                  int capacity) {
   out[0] = '\0';
-  if (descriptor.iSerialNumber == 0 || descriptor.idVendor != link::kVendorId) return false;
+  if (descriptor.iSerialNumber == 0 || descriptor.idVendor != serial_vendor_id()) return false;
   libusb_device_handle* handle = nullptr;
   if (libusb_open(device, &handle) != LIBUSB_SUCCESS) return false;
   const int length = libusb_get_string_descriptor_ascii(

@@ -1,7 +1,5 @@
 // The libusb context and the event pump every wait of the backend runs.
 #include <chrono>
-#include <functional>
-#include <thread>
 
 #include "platform/libusb/libusb_state.h"
 
@@ -32,11 +30,6 @@ void pump_until(int& completed, Clock::time_point deadline) {
 
 void pump_now(int& completed) {
   pump_until(completed, Clock::now());
-}
-
-std::uint64_t this_thread_tag() {
-  // Never 0, which a cancel filter reads as "any thread".
-  return std::hash<std::thread::id>{}(std::this_thread::get_id()) | 1;
 }
 
 }  // namespace maltor::platform::libusb_backend

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/os.h"
 #include "platform/usb.h"
 
 namespace maltor::platform::libusb_backend {
@@ -109,9 +110,6 @@ struct CancelFilter {
 // Cancels the matching transfers of a device and waits, bounded, for their
 // callbacks. Called without the lock.
 void cancel_and_wait(OpenDevice& device, CancelFilter filter);
-
-// A tag for the calling thread.
-std::uint64_t this_thread_tag();
 
 // Marks a slot's completion; the libusb callback of every transfer.
 void LIBUSB_CALL on_transfer_done(libusb_transfer* transfer);

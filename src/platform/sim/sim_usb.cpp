@@ -4,6 +4,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "platform/os.h"
 #include "platform/usb.h"
 #include "sim/virtual_bus.h"
 
@@ -34,10 +35,6 @@ IoStatus status_of(IoState state) {
       break;
   }
   return IoStatus::kFailed;
-}
-
-std::uint64_t this_thread_tag() {
-  return std::hash<std::thread::id>{}(std::this_thread::get_id());
 }
 
 }  // namespace

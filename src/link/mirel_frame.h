@@ -5,7 +5,7 @@
 //
 //   MirelExchange exchange(kMirelDescriptor, 4);
 //   if (!exchange.ready()) return exchange.refusal();
-//   link::put_u32(exchange.payload(), index);
+//   put_u32(exchange.payload(), index);
 //   if (const auto result = exchange.run(38, kMirelQueryTimeoutMs); result != kOk) return result;
 //   ... decode exchange.reply() from byte kMirelDataOffset ...
 #pragma once
@@ -14,7 +14,7 @@
 
 #include "link/exchange_lock.h"
 
-namespace maltor::storage {
+namespace maltor::link {
 
 // Mirel command numbers.
 inline constexpr std::uint16_t kMirelLogCount = 1;
@@ -32,7 +32,7 @@ inline constexpr std::uint32_t kMirelDataOffset = 5;     // reply byte of the fi
 inline constexpr std::uint32_t kMirelQueryTimeoutMs = 2000;
 
 // Where the payload goes in slot 0's request area.
-std::uint8_t* mirel_payload() MALTOR_REQUIRES(link::g_exchange_lock);
+std::uint8_t* mirel_payload() MALTOR_REQUIRES(g_exchange_lock);
 
 // Completes a Mirel frame around the `payload_length` bytes already at
 // mirel_payload(): zero bytes 0–5, the command, the checksum over bytes 0 to
@@ -40,7 +40,7 @@ std::uint8_t* mirel_payload() MALTOR_REQUIRES(link::g_exchange_lock);
 // length. Returns the frame length. Touches neither the control header nor
 // the sequence counter.
 std::uint32_t build_mirel_frame(std::uint16_t command, std::uint32_t payload_length)
-    MALTOR_REQUIRES(link::g_exchange_lock);
+    MALTOR_REQUIRES(g_exchange_lock);
 
 // One Mirel request and reply on slot 0: the exchange lock for its life,
 // open-device test, frame, write, fixed-wait read, status byte.
@@ -55,7 +55,7 @@ class MirelExchange {
   std::uint8_t refusal() const { return refusal_; }
   // Where the payload goes. Valid only when ready().
   std::uint8_t* payload() {
-    link::g_exchange_lock.assert_held();
+    g_exchange_lock.assert_held();
     return mirel_payload();
   }
 
@@ -69,11 +69,11 @@ class MirelExchange {
   std::uint32_t reply_count() const { return reply_count_; }
 
  private:
-  const link::ExchangeTurn turn_;
+  const ExchangeTurn turn_;
   std::uint16_t command_;
   std::uint32_t payload_length_;
   std::uint32_t reply_count_ = 0;
   std::uint8_t refusal_;
 };
 
-}  // namespace maltor::storage
+}  // namespace maltor::link

@@ -11,7 +11,7 @@
 #include "link/command_table.h"
 #include "link/exchange_lock.h"
 
-namespace maltor::update {
+namespace maltor::link {
 
 // The image buffer: the largest file the exchange sends.
 inline constexpr std::uint32_t kImageCapacity = 524288;
@@ -40,21 +40,29 @@ std::uint16_t image_sum(const std::uint8_t* bytes, std::uint32_t length);
 // success *length is the file's length.
 // The buffer is shared: the caller holds the exchange lock from the load to
 // the end of the transfer.
-bool load_image(const char* path, std::uint32_t* length) MALTOR_REQUIRES(link::g_exchange_lock);
+bool load_image(const char* path, std::uint32_t* length) MALTOR_REQUIRES(g_exchange_lock);
 // The image buffer (kImageCapacity bytes).
-const std::uint8_t* image() MALTOR_REQUIRES(link::g_exchange_lock);
+const std::uint8_t* image() MALTOR_REQUIRES(g_exchange_lock);
 
 // The three rows of one kind of transfer.
 struct TransferCommands {
-  link::CommandId start;
-  link::CommandId data;
-  link::CommandId end;
+  CommandId start;
+  CommandId data;
+  CommandId end;
 };
-inline constexpr TransferCommands kReflashCommands{
-    link::CommandId::kReflashStart, link::CommandId::kReflashData, link::CommandId::kReflashEnd};
-inline constexpr TransferCommands kReconfigureCommands{link::CommandId::kReconfigureStart,
-                                                       link::CommandId::kReconfigureData,
-                                                       link::CommandId::kReconfigureEnd};
+inline constexpr TransferCommands kReflashCommands{CommandId::kReflashStart,
+                                                   CommandId::kReflashData, CommandId::kReflashEnd};
+inline constexpr TransferCommands kReconfigureCommands{
+    CommandId::kReconfigureStart, CommandId::kReconfigureData, CommandId::kReconfigureEnd};
+
+// The rows of both transfers say so in their reader: their frames go through
+// the synchronous pipe calls below, never through Exchange.
+constexpr bool direct_rows(const TransferCommands& commands) {
+  return command(commands.start).reader == Reader::kDirect &&
+         command(commands.data).reader == Reader::kDirect &&
+         command(commands.end).reader == Reader::kDirect;
+}
+static_assert(direct_rows(kReflashCommands) && direct_rows(kReconfigureCommands));
 
 struct TransferOutcome {
   bool done;         // every frame written and every reply read
@@ -71,6 +79,6 @@ struct TransferOutcome {
 TransferOutcome run_file_transfer(const TransferCommands& commands,
                                   const std::uint8_t* start_payload, std::uint32_t length,
                                   std::uint32_t limit, std::uint8_t& sequence)
-    MALTOR_REQUIRES(link::g_exchange_lock);
+    MALTOR_REQUIRES(g_exchange_lock);
 
-}  // namespace maltor::update
+}  // namespace maltor::link

@@ -1,4 +1,4 @@
-#include "update/file_transfer.h"
+#include "link/file_transfer.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,31 +9,31 @@
 #include "platform/os.h"
 #include "platform/usb.h"
 
-namespace maltor::update {
+namespace maltor::link {
 
 namespace {
 
 // Static like the transfer buffers, so that a transfer allocates nothing.
-std::uint8_t g_image[kImageCapacity] MALTOR_GUARDED_BY(link::g_exchange_lock);
+std::uint8_t g_image[kImageCapacity] MALTOR_GUARDED_BY(g_exchange_lock);
 
 enum class FrameResult : std::uint8_t { kDone, kWriteFailed, kReadFailed };
 
 // Stamps the frame of row `id` whose payload is already in the request area
 // (`extra` bytes beyond the row's own length), writes it and reads the reply.
-FrameResult send_frame(link::CommandId id, std::uint32_t extra, std::uint8_t& sequence)
-    MALTOR_REQUIRES(link::g_exchange_lock) {
-  const link::CommandRow& row = link::command(id);
-  link::TransferBuffer& buffer = link::buffer0();
-  const std::uint32_t length = link::stamp_frame(row, extra, sequence++);
-  link::seal_frame(length);
+FrameResult send_frame(CommandId id, std::uint32_t extra, std::uint8_t& sequence)
+    MALTOR_REQUIRES(g_exchange_lock) {
+  const CommandRow& row = command(id);
+  TransferBuffer& buffer = buffer0();
+  const std::uint32_t length = stamp_frame(row, extra, sequence++);
+  seal_frame(length);
 
-  const link::Handle usb = link::slot0().usb;
+  const Handle usb = slot0().usb;
   std::uint32_t moved = 0;
-  if (!platform::pipe_write_sync(usb, link::kCommandOutPipe, buffer.request, length, &moved)) {
+  if (!platform::pipe_write_sync(usb, kCommandOutPipe, buffer.request, length, &moved)) {
     return FrameResult::kWriteFailed;
   }
   // Only the read's success counts; what the device answers is not looked at.
-  if (!platform::pipe_read_sync(usb, link::kCommandInPipe, buffer.reply, row.read_length, &moved)) {
+  if (!platform::pipe_read_sync(usb, kCommandInPipe, buffer.reply, row.read_length, &moved)) {
     return FrameResult::kReadFailed;
   }
   return FrameResult::kDone;
@@ -47,23 +47,23 @@ FrameResult send_frame(link::CommandId id, std::uint32_t extra, std::uint8_t& se
 // exchanges on the same pipes keep only their own waits.
 class PipeBound {
  public:
-  explicit PipeBound(link::Handle usb) : usb_(usb) { set(kTransferTimeoutMs); }
+  explicit PipeBound(Handle usb) : usb_(usb) { set(kTransferTimeoutMs); }
   ~PipeBound() { set(0); }
   PipeBound(const PipeBound&) = delete;
   PipeBound& operator=(const PipeBound&) = delete;
 
  private:
   void set(std::uint32_t timeout_ms) {
-    platform::set_pipe_timeout(usb_, link::kCommandOutPipe, timeout_ms);
-    platform::set_pipe_timeout(usb_, link::kCommandInPipe, timeout_ms);
+    platform::set_pipe_timeout(usb_, kCommandOutPipe, timeout_ms);
+    platform::set_pipe_timeout(usb_, kCommandInPipe, timeout_ms);
   }
-  link::Handle usb_;
+  Handle usb_;
 };
 
 }  // namespace
 
 std::uint32_t chunk_limit() {
-  return link::g_high_speed != 0 ? kHighSpeedChunk : kFullSpeedChunk;
+  return g_high_speed != 0 ? kHighSpeedChunk : kFullSpeedChunk;
 }
 
 std::uint16_t image_sum(const std::uint8_t* bytes, std::uint32_t length) {
@@ -103,26 +103,26 @@ const std::uint8_t* image() {
 TransferOutcome run_file_transfer(const TransferCommands& commands,
                                   const std::uint8_t* start_payload, std::uint32_t length,
                                   std::uint32_t limit, std::uint8_t& sequence) {
-  const PipeBound bound(link::slot0().usb);
-  std::uint8_t* payload = link::buffer0().request + link::kPayloadOffset;
+  const PipeBound bound(slot0().usb);
+  std::uint8_t* payload = buffer0().request + kPayloadOffset;
 
   // The start row's payload lies between the frame header and the checksum.
-  const std::uint32_t start_length = link::command(commands.start).write_length;
-  std::memcpy(payload, start_payload, start_length - link::kPayloadOffset - 1);
+  const std::uint32_t start_length = command(commands.start).write_length;
+  std::memcpy(payload, start_payload, start_length - kPayloadOffset - 1);
   if (send_frame(commands.start, 0, sequence) != FrameResult::kDone) return {false, false};
 
   for (std::uint32_t offset = 0; offset < length;) {
     const std::uint32_t n = chunk_length(length - offset, limit);
-    link::put_u32(payload, offset);
-    link::put_u16(payload + 4, static_cast<std::uint16_t>(n));
+    put_u32(payload, offset);
+    put_u16(payload + 4, static_cast<std::uint16_t>(n));
     std::memcpy(payload + 6, g_image + offset, n);
     if (send_frame(commands.data, n, sequence) != FrameResult::kDone) return {false, false};
     offset += n;
   }
 
-  link::put_u16(payload, image_sum(g_image, length));
+  put_u16(payload, image_sum(g_image, length));
   const FrameResult end = send_frame(commands.end, 0, sequence);
   return {end == FrameResult::kDone, end != FrameResult::kWriteFailed};
 }
 
-}  // namespace maltor::update
+}  // namespace maltor::link

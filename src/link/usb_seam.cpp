@@ -1,6 +1,7 @@
-// The traced side of the seam in usb.h: the calls that name a device, and the
-// transfers while a trace runs. Every transfer of every backend passes here,
-// so the USB trace records them all alike.
+// The traced side of the seam in platform/usb.h: the calls that name a
+// device, and the transfers while a trace runs. Every transfer of every
+// backend passes here, so the USB trace records them all alike. It sits with
+// the trace it feeds; the platform only declares these calls.
 #include "link/usb_trace.h"
 #include "platform/usb.h"
 
