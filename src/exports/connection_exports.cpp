@@ -27,11 +27,11 @@ MALTOR_API void MALTOR_CALL CloseDevice2(void) {
 }
 
 MALTOR_API void MALTOR_CALL DllRcvCallBack(void* callback) {
-  guarded([&] { maltor::link::g_receive_callback.store(callback); });
+  guarded([&] { maltor::link::store_receive_callback(callback); });
 }
 
 MALTOR_API void MALTOR_CALL SetCallbackCriticalSection(void* critical_section) {
-  guarded([&] { maltor::link::g_caller_critical_section.store(critical_section); });
+  guarded([&] { maltor::link::store_caller_critical_section(critical_section); });
 }
 
 MALTOR_API uint32_t MALTOR_CALL MaltorListDevices(MaltorDeviceInfo* out, uint32_t capacity) {

@@ -10,6 +10,14 @@ namespace maltor::link {
 std::atomic<void*> g_receive_callback{nullptr};
 std::atomic<void*> g_caller_critical_section{nullptr};
 
+void store_receive_callback(void* callback) {
+  g_receive_callback.store(callback);
+}
+
+void store_caller_critical_section(void* critical_section) {
+  g_caller_critical_section.store(critical_section);
+}
+
 void library_attach() {
   const SlotLock held;
   ResetDeviceTable();

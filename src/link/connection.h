@@ -11,8 +11,10 @@ namespace maltor::link {
 // Pointers the application stores; the library never calls or uses them.
 extern std::atomic<void*> g_receive_callback;
 extern std::atomic<void*> g_caller_critical_section;
+void store_receive_callback(void* callback);
+void store_caller_critical_section(void* critical_section);
 
-// Process attach and detach, called by the platform's library entry point.
+// Process attach and detach, called by the library's load and unload entry points.
 void library_attach();
 void library_detach();
 
