@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/mutex.h"
+#include "platform/mutex.h"
 #include "link/result.h"
 
 namespace maltor::link {

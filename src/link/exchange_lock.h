@@ -15,7 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "link/thread_annotations.h"
+#include "platform/thread_annotations.h"
 
 namespace maltor::link {
 

@@ -6,7 +6,7 @@
 #include "MaltorUSBdrv.h"
 #include "link/byte_order.h"
 #include "link/error_detail.h"
-#include "link/mutex.h"
+#include "platform/mutex.h"
 #include "link/result.h"
 #include "platform/clock.h"
 #include "platform/os.h"

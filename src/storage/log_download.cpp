@@ -7,7 +7,7 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
-#include "link/mutex.h"
+#include "platform/mutex.h"
 #include "link/result.h"
 #include "platform/os.h"
 #include "platform/usb.h"

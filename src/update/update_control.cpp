@@ -10,7 +10,7 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange_lock.h"
-#include "link/mutex.h"
+#include "platform/mutex.h"
 #include "link/result.h"
 #include "platform/clock.h"
 #include "update/progress_log.h"

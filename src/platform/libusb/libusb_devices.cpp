@@ -11,9 +11,10 @@ using namespace libusb_backend;
 
 namespace libusb_backend {
 
+Mutex g_table_lock;
+
 namespace {
 
-std::mutex g_lock;
 OpenDevice g_devices[kMaxOpenDevices];
 
 constexpr std::uint64_t kKindMask = 0xFF;
@@ -38,11 +39,18 @@ const libusb_interface_descriptor* interface_zero(libusb_device* device, std::ui
   return nullptr;
 }
 
-void free_transfers(Pipe* pipes, int count) {
+// A pipe being prepared, before it enters the table.
+struct NewPipe {
+  std::uint8_t endpoint;
+  std::uint8_t type;
+  libusb_transfer* transfers[kTransfersPerPipe];
+};
+
+void free_transfers(NewPipe* pipes, int count) {
   for (int p = 0; p < count; ++p) {
-    for (TransferSlot& slot : pipes[p].slots) {
-      libusb_free_transfer(slot.transfer);
-      slot.transfer = nullptr;
+    for (libusb_transfer*& transfer : pipes[p].transfers) {
+      libusb_free_transfer(transfer);
+      transfer = nullptr;
     }
   }
 }
@@ -52,19 +60,19 @@ void free_transfers(Pipe* pipes, int count) {
 bool prepare_pipes(OpenDevice& device, libusb_device_handle* handle) {
   libusb_config_descriptor* config = nullptr;
   const libusb_interface_descriptor* setting = interface_zero(libusb_get_device(handle), 0, config);
-  Pipe pipes[kMaxPipes] = {};
+  NewPipe pipes[kMaxPipes] = {};
   int count = 0;
   bool ok = setting != nullptr;
   for (int e = 0; ok && e < setting->bNumEndpoints && count < kMaxPipes; ++e) {
     const libusb_endpoint_descriptor& endpoint = setting->endpoint[e];
     const auto type = static_cast<std::uint8_t>(endpoint.bmAttributes & 0x03);
     if (type != LIBUSB_TRANSFER_TYPE_BULK && type != LIBUSB_TRANSFER_TYPE_INTERRUPT) continue;
-    Pipe& pipe = pipes[count++];
+    NewPipe& pipe = pipes[count++];
     pipe.endpoint = endpoint.bEndpointAddress;
     pipe.type = type;
-    for (TransferSlot& slot : pipe.slots) {
-      slot.transfer = libusb_alloc_transfer(0);
-      if (slot.transfer == nullptr) ok = false;
+    for (libusb_transfer*& transfer : pipe.transfers) {
+      transfer = libusb_alloc_transfer(0);
+      if (transfer == nullptr) ok = false;
     }
   }
   if (config != nullptr) libusb_free_config_descriptor(config);
@@ -72,10 +80,16 @@ bool prepare_pipes(OpenDevice& device, libusb_device_handle* handle) {
     free_transfers(pipes, count);
     return false;
   }
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   for (int p = 0; p < count; ++p) {
-    device.pipes[p] = pipes[p];
-    for (TransferSlot& slot : device.pipes[p].slots) slot.device = &device;
+    Pipe& pipe = device.pipes[p];
+    pipe = Pipe{};
+    pipe.endpoint = pipes[p].endpoint;
+    pipe.type = pipes[p].type;
+    for (int t = 0; t < kTransfersPerPipe; ++t) {
+      pipe.slots[t].transfer = pipes[p].transfers[t];
+      pipe.slots[t].device = &device;
+    }
   }
   device.pipe_count = static_cast<std::uint8_t>(count);
   return true;
@@ -88,7 +102,7 @@ void release_interface(OpenDevice& device) {
   cancel_and_wait(device, CancelFilter{});
   libusb_device_handle* handle = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     for (int p = 0; p < device.pipe_count; ++p) {
       for (TransferSlot& slot : device.pipes[p].slots) {
         if (slot.in_flight) continue;
@@ -108,12 +122,12 @@ void close_entry(OpenDevice& device) {
   release_interface(device);
   libusb_device_handle* handle = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     handle = device.handle;
     device.handle = nullptr;
   }
   if (handle != nullptr) libusb_close(handle);
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   ++device.generation;
   device.used = false;
   device.gone = false;
@@ -124,7 +138,7 @@ void close_entry(OpenDevice& device) {
 // it, and the core now opens the same device again. Closing it first lets the
 // new open claim the interface.
 OpenDevice* orphan_on(const char* path) {
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   for (OpenDevice& device : g_devices) {
     if (device.used && device.handle != nullptr && std::strcmp(device.path, path) == 0) {
       return &device;
@@ -138,7 +152,7 @@ OpenDevice* orphan_on(const char* path) {
 OpenDevice* reserve_entry() {
   OpenDevice* vanished = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     for (OpenDevice& device : g_devices) {
       if (!device.used) {
         device.used = true;
@@ -149,17 +163,13 @@ OpenDevice* reserve_entry() {
   }
   if (vanished == nullptr) return nullptr;
   close_entry(*vanished);
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   if (vanished->used) return nullptr;
   vanished->used = true;
   return vanished;
 }
 
 }  // namespace
-
-std::mutex& lock() {
-  return g_lock;
-}
 
 OpenDevice* devices() {
   return g_devices;
@@ -170,7 +180,7 @@ Handle make_handle(int index, std::uint32_t generation, HandleKind kind) {
          static_cast<Handle>(kind);
 }
 
-OpenDevice* resolve(Handle handle, HandleKind kind) {
+OpenDevice* resolve(Handle handle, HandleKind kind) MALTOR_REQUIRES(g_table_lock) {
   if (handle == kInvalidHandle || (handle & kKindMask) != static_cast<Handle>(kind)) return nullptr;
   const Handle index = (handle >> 8) & 0xFFFFFF;
   if (index >= kMaxOpenDevices) return nullptr;
@@ -183,7 +193,7 @@ OpenDevice* resolve(Handle handle, HandleKind kind) {
   return &device;
 }
 
-Pipe* find_pipe(OpenDevice& device, std::uint8_t endpoint) {
+Pipe* find_pipe(OpenDevice& device, std::uint8_t endpoint) MALTOR_REQUIRES(g_table_lock) {
   for (int p = 0; p < device.pipe_count; ++p) {
     if (device.pipes[p].endpoint == endpoint) return &device.pipes[p];
   }
@@ -204,7 +214,7 @@ Handle backend::open_device_file(const char* path) {
   libusb_device_handle* handle = nullptr;
   const bool opened = device != nullptr && libusb_open(found, &handle) == LIBUSB_SUCCESS;
   libusb_unref_device(found);
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   if (!opened) {
     if (device != nullptr) device->used = false;
     return kInvalidHandle;
@@ -222,7 +232,7 @@ Handle backend::usb_initialize(Handle file) {
   OpenDevice* device = nullptr;
   libusb_device_handle* handle = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     device = resolve(file, HandleKind::kFile);
     if (device == nullptr) return kInvalidHandle;
     if (device->claimed) {
@@ -237,7 +247,7 @@ Handle backend::usb_initialize(Handle file) {
     libusb_release_interface(handle, 0);
     return kInvalidHandle;
   }
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   device->claimed = true;
   return make_handle(index_of(*device), device->generation, HandleKind::kUsb);
 }
@@ -245,7 +255,7 @@ Handle backend::usb_initialize(Handle file) {
 void usb_free(Handle usb) {
   OpenDevice* device = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     device = resolve(usb, HandleKind::kUsb);
   }
   if (device != nullptr) release_interface(*device);
@@ -254,7 +264,7 @@ void usb_free(Handle usb) {
 void close_device_file(Handle file) {
   OpenDevice* device = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     device = resolve(file, HandleKind::kFile);
   }
   if (device != nullptr) close_entry(*device);
@@ -263,7 +273,7 @@ void close_device_file(Handle file) {
 bool query_device_speed(Handle usb, std::uint8_t* speed) {
   libusb_device_handle* handle = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     const OpenDevice* device = resolve(usb, HandleKind::kUsb);
     if (device == nullptr || device->gone || speed == nullptr) return false;
     handle = device->handle;
@@ -273,7 +283,7 @@ bool query_device_speed(Handle usb, std::uint8_t* speed) {
   // vanished device apart.
   int configuration = 0;
   if (libusb_get_configuration(handle, &configuration) == LIBUSB_ERROR_NO_DEVICE) {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     if (OpenDevice* device = resolve(usb, HandleKind::kUsb)) device->gone = true;
     return false;
   }
@@ -285,7 +295,7 @@ bool query_device_speed(Handle usb, std::uint8_t* speed) {
 bool query_endpoint_count(Handle usb, std::uint8_t alternate_setting, std::uint8_t* count) {
   libusb_device* usb_device = nullptr;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     const OpenDevice* device = resolve(usb, HandleKind::kUsb);
     if (device == nullptr || device->gone || count == nullptr) return false;
     usb_device = libusb_get_device(device->handle);

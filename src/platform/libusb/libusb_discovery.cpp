@@ -153,7 +153,7 @@ void backend::enumerate_devices(DeviceVisitor visit, void* context_pointer) {
 bool held_elsewhere(const DeviceEntry& entry) {
   {
     // Claimed through this library: held here, not elsewhere.
-    std::lock_guard held(lock());
+    MutexLock held(g_table_lock);
     for (int i = 0; i < kMaxOpenDevices; ++i) {
       const OpenDevice& device = devices()[i];
       if (device.used && device.claimed && std::strcmp(device.path, entry.path) == 0) return false;

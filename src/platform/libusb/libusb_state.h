@@ -8,7 +8,7 @@
 // libusb lets one thread handle events while the others wait for it, so an
 // abort from a second thread and a blocked read on the first work together.
 //
-// Locking: one mutex (`lock()`) guards the table. It is never held while
+// Locking: one mutex (`g_table_lock`) guards the table. It is never held while
 // libusb handles events or while a call that may take libusb's event lock
 // runs (open, close, claim, release), because transfer callbacks take it from
 // inside event handling.
@@ -20,8 +20,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "platform/os.h"
 #include "platform/usb.h"
 
@@ -45,43 +45,56 @@ inline constexpr int kMaxPipes = 8;
 inline constexpr int kTransfersPerPipe = 4;
 inline constexpr std::size_t kPathSize = 64;
 
+// Guards the table of open devices: every field below except a slot's
+// `completed` flag.
+extern Mutex g_table_lock;
+
 struct OpenDevice;
 
 // One pre-allocated libusb transfer and the completion state of its use.
 struct TransferSlot {
-  libusb_transfer* transfer;
-  OpenDevice* device;
-  std::uint64_t thread;      // issuing thread, for cancel_io
-  std::uint32_t generation;  // a fresh value for every use, so stale records find nothing
-  std::uint32_t count;
-  int completed;  // set by the callback; libusb reads it while handling events
-  IoStatus status;
-  bool in_use;     // owned by an IoRecord or a synchronous call
-  bool in_flight;  // submitted and its callback has not run yet
-  bool orphaned;   // its record was closed while in flight: freed by the callback
-  bool signalled;  // the completion event
-  bool manual_reset;
+  libusb_transfer* transfer MALTOR_GUARDED_BY(g_table_lock);
+  OpenDevice* device MALTOR_GUARDED_BY(g_table_lock);
+  // issuing thread, for cancel_io
+  std::uint64_t thread MALTOR_GUARDED_BY(g_table_lock);
+  // a fresh value for every use, so stale records find nothing
+  std::uint32_t generation MALTOR_GUARDED_BY(g_table_lock);
+  std::uint32_t count MALTOR_GUARDED_BY(g_table_lock);
+  // Set by the callback under the lock, but read atomically without it while
+  // libusb handles events, so not guarded.
+  int completed;
+  IoStatus status MALTOR_GUARDED_BY(g_table_lock);
+  // owned by an IoRecord or a synchronous call
+  bool in_use MALTOR_GUARDED_BY(g_table_lock);
+  // submitted and its callback has not run yet
+  bool in_flight MALTOR_GUARDED_BY(g_table_lock);
+  // its record was closed while in flight: freed by the callback
+  bool orphaned MALTOR_GUARDED_BY(g_table_lock);
+  bool signalled MALTOR_GUARDED_BY(g_table_lock);  // the completion event
+  bool manual_reset MALTOR_GUARDED_BY(g_table_lock);
 };
 
 struct Pipe {
-  std::uint8_t endpoint;
-  std::uint8_t type;  // LIBUSB_TRANSFER_TYPE_BULK or _INTERRUPT
-  std::uint32_t timeout_ms;
-  TransferSlot slots[kTransfersPerPipe];
+  std::uint8_t endpoint MALTOR_GUARDED_BY(g_table_lock);
+  // LIBUSB_TRANSFER_TYPE_BULK or _INTERRUPT
+  std::uint8_t type MALTOR_GUARDED_BY(g_table_lock);
+  std::uint32_t timeout_ms MALTOR_GUARDED_BY(g_table_lock);
+  TransferSlot slots[kTransfersPerPipe] MALTOR_GUARDED_BY(g_table_lock);
 };
 
 struct OpenDevice {
-  libusb_device_handle* handle;
-  std::uint32_t generation;  // bumped at every open and close; stale handles find nothing
-  bool used;
-  bool claimed;
-  bool gone;  // the device vanished: every later transfer reports kGone
-  std::uint8_t pipe_count;
-  char path[kPathSize];
-  Pipe pipes[kMaxPipes];
+  libusb_device_handle* handle MALTOR_GUARDED_BY(g_table_lock);
+  // bumped at every open and close; stale handles find nothing
+  std::uint32_t generation MALTOR_GUARDED_BY(g_table_lock);
+  bool used MALTOR_GUARDED_BY(g_table_lock);
+  bool claimed MALTOR_GUARDED_BY(g_table_lock);
+  // the device vanished: every later transfer reports kGone
+  bool gone MALTOR_GUARDED_BY(g_table_lock);
+  std::uint8_t pipe_count MALTOR_GUARDED_BY(g_table_lock);
+  char path[kPathSize] MALTOR_GUARDED_BY(g_table_lock);
+  Pipe pipes[kMaxPipes] MALTOR_GUARDED_BY(g_table_lock);
 };
 
-std::mutex& lock();
 OpenDevice* devices();  // kMaxOpenDevices entries
 
 // Handles: generation in the high half, table index and kind in the low bits.
@@ -90,7 +103,7 @@ enum class HandleKind : std::uint64_t { kFile = 1, kUsb = 2 };
 Handle make_handle(int index, std::uint32_t generation, HandleKind kind);
 // The open device a handle names, or null (lock held). A USB handle needs the
 // interface claimed.
-OpenDevice* resolve(Handle handle, HandleKind kind);
+OpenDevice* resolve(Handle handle, HandleKind kind) MALTOR_REQUIRES(g_table_lock);
 
 // The stable path of a device, built from its bus and port numbers
 // ("usb:1-1.4"); false when it does not fit.
@@ -99,7 +112,7 @@ bool device_path(libusb_device* device, char* out, std::size_t capacity);
 libusb_device* find_device(const char* path);
 
 // The pipe of an open device, or null (lock held).
-Pipe* find_pipe(OpenDevice& device, std::uint8_t endpoint);
+Pipe* find_pipe(OpenDevice& device, std::uint8_t endpoint) MALTOR_REQUIRES(g_table_lock);
 
 // Which in-flight transfers cancel_and_wait ends: those on `endpoint` (any
 // when -1) issued by `thread` (any when 0).
@@ -109,7 +122,7 @@ struct CancelFilter {
 };
 // Cancels the matching transfers of a device and waits, bounded, for their
 // callbacks. Called without the lock.
-void cancel_and_wait(OpenDevice& device, CancelFilter filter);
+void cancel_and_wait(OpenDevice& device, CancelFilter filter) MALTOR_EXCLUDES(g_table_lock);
 
 // Marks a slot's completion; the libusb callback of every transfer.
 void LIBUSB_CALL on_transfer_done(libusb_transfer* transfer);

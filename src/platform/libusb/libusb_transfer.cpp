@@ -35,10 +35,10 @@ UsbIo& usb_io(IoRecord& record) {
   return *std::launder(reinterpret_cast<UsbIo*>(record.opaque));
 }
 
-std::uint32_t g_next_generation = 0;
+std::uint32_t g_next_generation MALTOR_GUARDED_BY(g_table_lock) = 0;
 
 // The slot a record's transfer uses, or null (lock held).
-TransferSlot* slot_of(const UsbIo& io) {
+TransferSlot* slot_of(const UsbIo& io) MALTOR_REQUIRES(g_table_lock) {
   if (io.magic != kMagic || io.device < 0 || io.device >= kMaxOpenDevices) return nullptr;
   OpenDevice& device = devices()[io.device];
   if (!device.used || device.generation != io.device_generation || io.pipe >= device.pipe_count) {
@@ -51,7 +51,7 @@ TransferSlot* slot_of(const UsbIo& io) {
 
 // Lets go of a record's slot: at once when its transfer has ended, else when
 // its callback runs (lock held).
-void release_slot(const UsbIo& io) {
+void release_slot(const UsbIo& io) MALTOR_REQUIRES(g_table_lock) {
   TransferSlot* slot = slot_of(io);
   if (slot == nullptr) return;
   if (slot->in_flight) {
@@ -68,7 +68,7 @@ IoStatus start(Handle usb, std::uint8_t endpoint, std::uint8_t* buffer, std::uin
   if (buffer == nullptr && length > 0) return IoStatus::kNoAccess;
   if (length > static_cast<std::uint32_t>(INT_MAX)) return IoStatus::kFailed;
 
-  std::lock_guard held(lock());
+  MutexLock held(g_table_lock);
   release_slot(io);
   io.device = -1;
   OpenDevice* device = resolve(usb, HandleKind::kUsb);
@@ -118,7 +118,7 @@ IoStatus start(Handle usb, std::uint8_t endpoint, std::uint8_t* buffer, std::uin
 // Bytes a transfer that failed had moved before it ended: a read that timed
 // out after some packets came keeps them in the buffer.
 std::uint32_t bytes_moved_before_failure(IoRecord& record) {
-  std::lock_guard held(lock());
+  MutexLock held(g_table_lock);
   const TransferSlot* slot = slot_of(usb_io(record));
   return slot != nullptr && slot->status == IoStatus::kFailed ? slot->count : 0;
 }
@@ -145,7 +145,7 @@ namespace libusb_backend {
 
 void LIBUSB_CALL on_transfer_done(libusb_transfer* transfer) {
   TransferSlot& slot = *static_cast<TransferSlot*>(transfer->user_data);
-  std::lock_guard held(lock());
+  MutexLock held(g_table_lock);
   if (slot.transfer != transfer || !slot.in_flight) return;
   switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
@@ -178,7 +178,7 @@ void cancel_and_wait(OpenDevice& device, CancelFilter filter) {
   Waited waited[kMaxPipes * kTransfersPerPipe];
   int count = 0;
   {
-    std::lock_guard held(lock());
+    MutexLock held(g_table_lock);
     for (int p = 0; p < device.pipe_count; ++p) {
       Pipe& pipe = device.pipes[p];
       if (filter.endpoint >= 0 && pipe.endpoint != filter.endpoint) continue;
@@ -195,7 +195,7 @@ void cancel_and_wait(OpenDevice& device, CancelFilter filter) {
   for (int i = 0; i < count; ++i) {
     TransferSlot& slot = *waited[i].slot;
     const auto running = [&] {
-      std::lock_guard held(lock());
+      MutexLock held(g_table_lock);
       return slot.generation == waited[i].generation && slot.in_flight;
     };
     while (running() && Clock::now() < deadline) pump_until(slot.completed, deadline);
@@ -213,7 +213,7 @@ void io_close(IoRecord& record) {
   UsbIo& io = usb_io(record);
   if (io.magic != kMagic) return;
   {
-    std::lock_guard held(lock());
+    MutexLock held(g_table_lock);
     release_slot(io);
   }
   io.magic = 0;
@@ -239,7 +239,7 @@ bool backend::io_wait(IoRecord& record, std::uint32_t timeout_ms) {
   for (;;) {
     int* completed = nullptr;
     {
-      std::lock_guard held(lock());
+      MutexLock held(g_table_lock);
       TransferSlot* slot = slot_of(io);
       if (slot == nullptr) return false;
       if (slot->signalled) {
@@ -260,7 +260,7 @@ IoStatus backend::io_result(Handle, IoRecord& record, bool wait, std::uint32_t* 
   for (;;) {
     int* completed = nullptr;
     {
-      std::lock_guard held(lock());
+      MutexLock held(g_table_lock);
       TransferSlot* slot = slot_of(io);
       if (slot == nullptr) return IoStatus::kFailed;
       if (!slot->in_flight) {
@@ -283,7 +283,7 @@ IoStatus backend::io_result(Handle, IoRecord& record, bool wait, std::uint32_t* 
 bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
   OpenDevice* device = nullptr;
   {
-    std::lock_guard held(lock());
+    MutexLock held(g_table_lock);
     device = resolve(usb, HandleKind::kUsb);
     if (device == nullptr || find_pipe(*device, pipe) == nullptr) return false;
   }
@@ -294,14 +294,14 @@ bool backend::pipe_abort(Handle usb, std::uint8_t pipe) {
 void cancel_io(Handle file) {
   OpenDevice* device = nullptr;
   {
-    std::lock_guard held(lock());
+    MutexLock held(g_table_lock);
     device = resolve(file, HandleKind::kFile);
   }
   if (device != nullptr) cancel_and_wait(*device, CancelFilter{-1, this_thread_tag()});
 }
 
 bool set_pipe_timeout(Handle usb, std::uint8_t pipe, std::uint32_t timeout_ms) {
-  std::lock_guard held(lock());
+  MutexLock held(g_table_lock);
   OpenDevice* device = resolve(usb, HandleKind::kUsb);
   Pipe* found = device == nullptr ? nullptr : find_pipe(*device, pipe);
   if (found == nullptr) return false;

@@ -7,8 +7,8 @@
 // orphaned handles would keep the device from being opened again until the
 // process ends. Opening a path first releases whatever is still open on it.
 #include <cstring>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "platform/win32/usb/win32_usb.h"
 
 namespace maltor::platform {
@@ -29,10 +29,12 @@ struct OpenDevice {
 // only devices on distinct paths need room.
 constexpr int kMaxOpenDevices = 16;
 
-std::mutex g_lock;
-OpenDevice g_open[kMaxOpenDevices];
+// Loops index the table rather than range over it: clang's analysis checks an
+// indexed access, not one through a reference.
+Mutex g_table_lock;
+OpenDevice g_open[kMaxOpenDevices] MALTOR_GUARDED_BY(g_table_lock);
 
-OpenDevice* entry_of_file(Handle file) {
+OpenDevice* entry_of_file(Handle file) MALTOR_REQUIRES(g_table_lock) {
   for (OpenDevice& device : g_open) {
     if (device.file == file) return &device;
   }
@@ -42,11 +44,11 @@ OpenDevice* entry_of_file(Handle file) {
 // Takes the entry still open on `path` out of the table, so that it can be
 // closed outside the lock.
 bool take_orphan(const char* path, OpenDevice& orphan) {
-  std::lock_guard held(g_lock);
-  for (OpenDevice& device : g_open) {
-    if (device.file != kInvalidHandle && std::strcmp(device.path, path) == 0) {
-      orphan = device;
-      device = OpenDevice{};
+  MutexLock held(g_table_lock);
+  for (int i = 0; i < kMaxOpenDevices; ++i) {
+    if (g_open[i].file != kInvalidHandle && std::strcmp(g_open[i].path, path) == 0) {
+      orphan = g_open[i];
+      g_open[i] = OpenDevice{};
       return true;
     }
   }
@@ -54,7 +56,7 @@ bool take_orphan(const char* path, OpenDevice& orphan) {
 }
 
 void remember(Handle file, const char* path) {
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   OpenDevice* free_entry = entry_of_file(kInvalidHandle);
   // Without room the device still opens; only its release after a reset is lost.
   if (free_entry == nullptr) return;
@@ -85,16 +87,16 @@ Handle backend::usb_initialize(Handle file) {
   // A null interface handle is as unusable as the invalid one, and the core
   // would take it for an open device.
   if (usb == nullptr) return kInvalidHandle;
-  std::lock_guard held(g_lock);
+  MutexLock held(g_table_lock);
   if (OpenDevice* device = entry_of_file(file)) device->usb = from_handle(usb);
   return from_handle(usb);
 }
 
 void usb_free(Handle usb) {
   {
-    std::lock_guard held(g_lock);
-    for (OpenDevice& device : g_open) {
-      if (device.usb == usb) device.usb = kInvalidHandle;
+    MutexLock held(g_table_lock);
+    for (int i = 0; i < kMaxOpenDevices; ++i) {
+      if (g_open[i].usb == usb) g_open[i].usb = kInvalidHandle;
     }
   }
   WinUsb_Free(to_usb(usb));
@@ -103,7 +105,7 @@ void usb_free(Handle usb) {
 void close_device_file(Handle file) {
   if (file == kInvalidHandle) return;
   {
-    std::lock_guard held(g_lock);
+    MutexLock held(g_table_lock);
     if (OpenDevice* device = entry_of_file(file)) *device = OpenDevice{};
   }
   CloseHandle(to_handle(file));

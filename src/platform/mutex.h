@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "link/thread_annotations.h"
+#include "platform/thread_annotations.h"
 
 namespace maltor {
 
