@@ -39,7 +39,7 @@ const libusb_interface_descriptor* interface_zero(libusb_device* device, std::ui
   return nullptr;
 }
 
-// A pipe being prepared, before it enters the table.
+// A pipe as it is prepared, outside the lock; it enters the table under it.
 struct NewPipe {
   std::uint8_t endpoint;
   std::uint8_t type;
