@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/mutex.h"
 #include "link/result.h"
+#include "platform/mutex.h"
 
 namespace maltor::link {
 

@@ -6,9 +6,9 @@
 #include "MaltorUSBdrv.h"
 #include "link/byte_order.h"
 #include "link/error_detail.h"
-#include "platform/mutex.h"
 #include "link/result.h"
 #include "platform/clock.h"
+#include "platform/mutex.h"
 #include "platform/os.h"
 
 namespace maltor::trace {

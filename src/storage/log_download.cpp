@@ -7,8 +7,8 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange.h"
-#include "platform/mutex.h"
 #include "link/result.h"
+#include "platform/mutex.h"
 #include "platform/os.h"
 #include "platform/usb.h"
 

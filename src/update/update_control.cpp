@@ -10,9 +10,9 @@
 #include "link/device_table.h"
 #include "link/error_detail.h"
 #include "link/exchange_lock.h"
-#include "platform/mutex.h"
 #include "link/result.h"
 #include "platform/clock.h"
+#include "platform/mutex.h"
 #include "update/progress_log.h"
 
 namespace maltor::update {
